@@ -1,0 +1,594 @@
+#include "pixel/dxt_blocks.h"
+
+#include <emmintrin.h>
+
+#include <cstring>
+
+namespace nerro::pixel {
+namespace {
+
+constexpr float kOneThird = 1.0f / 3.0f;
+constexpr float kTwoThirds = 2.0f / 3.0f;
+constexpr float k1Over31 = 1.0f / 31.0f;
+constexpr float k1Over63 = 1.0f / 63.0f;
+constexpr float k1Over15 = 1.0f / 15.0f;
+constexpr float k1Over255 = 1.0f / 255.0f;
+constexpr float kSmallestNormal = 1.1754944e-38f;
+
+// Truncation toward zero that stays defined for any float (out-of-range
+// values and NaN give INT32_MIN, as the processor's own conversion does).
+inline int32_t truncate(float x) { return _mm_cvtt_ss2si(_mm_set_ss(x)); }
+// The quantisation rule of every block encoder: x * scale + 0.5, truncated.
+inline int32_t quantize(float x, float scale) { return truncate(x * scale + 0.5f); }
+
+inline float clamp01(float x) {
+  // NaN goes to 0 here: it must never reach a stored bit field.
+  return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f;
+}
+
+// ---- Small 3-channel vector helpers (explicit evaluation order) ----------
+struct V3 {
+  float r, g, b;
+};
+inline V3 operator+(V3 a, V3 b) { return {a.r + b.r, a.g + b.g, a.b + b.b}; }
+inline V3 operator-(V3 a, V3 b) { return {a.r - b.r, a.g - b.g, a.b - b.b}; }
+inline V3 operator*(V3 a, V3 b) { return {a.r * b.r, a.g * b.g, a.b * b.b}; }
+inline V3 operator*(V3 a, float s) { return {a.r * s, a.g * s, a.b * s}; }
+inline V3 operator/(V3 a, float s) { return {a.r / s, a.g / s, a.b / s}; }
+inline float dot(V3 a, V3 b) { return a.r * b.r + a.g * b.g + a.b * b.b; }
+inline V3 toV3(WeightedColor c) { return {c.r, c.g, c.b}; }
+inline WeightedColor toWeighted(V3 c) { return {c.r, c.g, c.b}; }
+constexpr V3 kWeights{kLuminanceWeights.r, kLuminanceWeights.g, kLuminanceWeights.b};
+constexpr V3 kInverseWeights{kInverseLuminanceWeights.r, kInverseLuminanceWeights.g,
+                             kInverseLuminanceWeights.b};
+
+// Floyd-Steinberg inside one 4x4 block: shares leaving the block are dropped.
+template <typename T>
+inline void diffuse(T* err, int i, T e) {
+  const int x = i & 3, y = i >> 2;
+  if (x < 3) err[i + 1] = err[i + 1] + e * 0.4375f;
+  if (y < 3) {
+    if (x > 0) err[i + 3] = err[i + 3] + e * 0.1875f;
+    err[i + 4] = err[i + 4] + e * 0.3125f;
+    if (x < 3) err[i + 5] = err[i + 5] + e * 0.0625f;
+  }
+}
+
+inline uint16_t load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline void store16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+inline __m128 expand565(uint16_t w) {
+  return _mm_set_ps(1.0f, static_cast<float>(w & 31) * k1Over31,
+                    static_cast<float>((w >> 5) & 63) * k1Over63,
+                    static_cast<float>(w >> 11) * k1Over31);
+}
+
+// Decodes the 8-byte colour block into out (alpha included: 1, or 0 for the
+// transparent code of three-colour blocks).
+inline void decodeColorBlock(D3DCOLORVALUE* out, const uint8_t* p) {
+  const uint16_t w0 = load16(p), w1 = load16(p + 2);
+  const uint32_t codes = load32(p + 4);
+  __m128 pal[4];
+  pal[0] = expand565(w0);
+  pal[1] = expand565(w1);
+  const __m128 delta = _mm_sub_ps(pal[1], pal[0]);
+  if (w0 > w1) {
+    pal[2] = _mm_add_ps(pal[0], _mm_mul_ps(delta, _mm_set1_ps(kOneThird)));
+    pal[3] = _mm_add_ps(pal[0], _mm_mul_ps(delta, _mm_set1_ps(kTwoThirds)));
+  } else {
+    pal[2] = _mm_add_ps(pal[0], _mm_mul_ps(delta, _mm_set1_ps(0.5f)));
+    pal[3] = _mm_setzero_ps();
+  }
+  float* f = &out[0].r;
+  for (int i = 0; i < 16; ++i) _mm_storeu_ps(f + 4 * i, pal[(codes >> (2 * i)) & 3]);
+}
+
+// The eight alpha values of an interpolated-alpha block's two bytes.
+inline void alphaRamp(uint8_t b0, uint8_t b1, float* v) {
+  const float a0 = static_cast<float>(b0) * k1Over255;
+  const float a1 = static_cast<float>(b1) * k1Over255;
+  v[0] = a0;
+  v[1] = a1;
+  if (b0 > b1) {
+    for (int k = 1; k <= 6; ++k)
+      v[k + 1] = (static_cast<float>(7 - k) * a0 + static_cast<float>(k) * a1) / 7.0f;
+  } else {
+    for (int k = 1; k <= 4; ++k)
+      v[k + 1] = (static_cast<float>(5 - k) * a0 + static_cast<float>(k) * a1) / 5.0f;
+    v[6] = 0.0f;
+    v[7] = 1.0f;
+  }
+}
+
+// Ramp weights (first endpoint, second endpoint) by ramp position.
+struct RampWeights {
+  float w0[8], w1[8];
+};
+constexpr RampWeights kColorRamp4{{1.0f, kTwoThirds, kOneThird, 0.0f}, {0.0f, kOneThird, kTwoThirds, 1.0f}};
+constexpr RampWeights kColorRamp3{{1.0f, 0.5f, 0.0f}, {0.0f, 0.5f, 1.0f}};
+constexpr RampWeights makeAlphaRamp(int steps) {
+  RampWeights r{};
+  for (int k = 0; k < steps; ++k) {
+    r.w1[k] = static_cast<float>(k) / static_cast<float>(steps - 1);
+    r.w0[k] = 1.0f - r.w1[k];
+  }
+  return r;
+}
+constexpr RampWeights kAlphaRamp6 = makeAlphaRamp(6);
+constexpr RampWeights kAlphaRamp8 = makeAlphaRamp(8);
+
+// Ramp position -> code.
+constexpr uint32_t kColorOrder4[4] = {0, 2, 3, 1};
+constexpr uint32_t kColorOrder3[3] = {0, 2, 1};
+constexpr uint32_t kAlphaOrder8[8] = {0, 2, 3, 4, 5, 6, 7, 1};
+constexpr uint32_t kAlphaOrder6[6] = {0, 2, 3, 4, 5, 1};
+
+}  // namespace
+
+// ---- Helpers ---------------------------------------------------------------
+
+D3DCOLORVALUE Expand565(uint16_t w) {
+  return {static_cast<float>(w >> 11) * k1Over31, static_cast<float>((w >> 5) & 63) * k1Over63,
+          static_cast<float>(w & 31) * k1Over31, 1.0f};
+}
+
+uint16_t Pack565(const D3DCOLORVALUE& c) {
+  const uint32_t r = static_cast<uint32_t>(quantize(clamp01(c.r), 31.0f));
+  const uint32_t g = static_cast<uint32_t>(quantize(clamp01(c.g), 63.0f));
+  const uint32_t b = static_cast<uint32_t>(quantize(clamp01(c.b), 31.0f));
+  return static_cast<uint16_t>((r << 11) | (g << 5) | b);
+}
+
+void PremultiplyBlock(D3DCOLORVALUE* t) {
+  for (int i = 0; i < 16; ++i) {
+    t[i].r *= t[i].a;
+    t[i].g *= t[i].a;
+    t[i].b *= t[i].a;
+  }
+}
+
+void UnpremultiplyBlock(D3DCOLORVALUE* t) {
+  for (int i = 0; i < 16; ++i) {
+    const float a = t[i].a;
+    if (a <= 0.0f) {
+      t[i].r = t[i].g = t[i].b = 0.0f;
+    } else if (a < 1.0f) {
+      float* ch[3] = {&t[i].r, &t[i].g, &t[i].b};
+      for (float* c : ch) *c = *c < a ? *c / a : 1.0f;
+    }
+  }
+}
+
+// ---- Endpoint searches -------------------------------------------------------
+
+void OptimizeColorEndpoints(const WeightedColor* points, unsigned steps, WeightedColor* outA,
+                            WeightedColor* outB) {
+  V3 p[16];
+  for (int i = 0; i < 16; ++i) p[i] = toV3(points[i]);
+
+  // Bounding box, clipped to the weighted unit cube.
+  V3 X = kWeights, Y{0.0f, 0.0f, 0.0f};
+  for (int i = 0; i < 16; ++i) {
+    if (p[i].r < X.r) X.r = p[i].r;
+    if (p[i].g < X.g) X.g = p[i].g;
+    if (p[i].b < X.b) X.b = p[i].b;
+    if (p[i].r > Y.r) Y.r = p[i].r;
+    if (p[i].g > Y.g) Y.g = p[i].g;
+    if (p[i].b > Y.b) Y.b = p[i].b;
+  }
+  const V3 diag = Y - X;
+  const float len2 = dot(diag, diag);
+  if (len2 < kSmallestNormal) {
+    *outA = toWeighted(X);
+    *outB = toWeighted(Y);
+    return;
+  }
+
+  // Pick the box diagonal that best follows the points.
+  const V3 mid = (X + Y) * 0.5f;
+  const V3 dir = diag / len2;
+  float sums[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+  for (int i = 0; i < 16; ++i) {
+    const V3 q = (p[i] - mid) * dir;
+    const float s0 = q.r + q.g + q.b, s1 = q.r + q.g - q.b;
+    const float s2 = q.r - q.g + q.b, s3 = q.r - q.g - q.b;
+    sums[0] += s0 * s0;
+    sums[1] += s1 * s1;
+    sums[2] += s2 * s2;
+    sums[3] += s3 * s3;
+  }
+  int winner = 0;
+  for (int k = 1; k < 4; ++k)
+    if (sums[k] > sums[winner]) winner = k;
+  if (winner & 2) {
+    const float t = X.g;
+    X.g = Y.g;
+    Y.g = t;
+  }
+  if (winner & 1) {
+    const float t = X.b;
+    X.b = Y.b;
+    Y.b = t;
+  }
+  if (len2 < 1.0f / 4096.0f) {
+    *outA = toWeighted(X);
+    *outB = toWeighted(Y);
+    return;
+  }
+
+  // Newton steps on the squared error of the ramp fit.
+  const RampWeights& ramp = steps == 3 ? kColorRamp3 : kColorRamp4;
+  const int last = static_cast<int>(steps) - 1;
+  const float lastF = static_cast<float>(last);
+  for (int iter = 0; iter < 8; ++iter) {
+    V3 S[4];
+    for (int k = 0; k <= last; ++k) S[k] = X * ramp.w0[k] + Y * ramp.w1[k];
+    const V3 d = Y - X;
+    const float l2 = dot(d, d);
+    if (l2 < 1.0f / 4096.0f) break;
+    const V3 dirK = d * (lastF / l2);
+    V3 dX{0.0f, 0.0f, 0.0f}, dY{0.0f, 0.0f, 0.0f};
+    float d2X = 0.0f, d2Y = 0.0f;
+    for (int i = 0; i < 16; ++i) {
+      const float t = dot(p[i] - X, dirK);
+      int k;
+      if (t <= 0.0f)
+        k = 0;
+      else if (t >= lastF)
+        k = last;
+      else
+        k = truncate(t + 0.5f);
+      const V3 diff = S[k] - p[i];
+      const float cx = ramp.w0[k] * 0.125f, cy = ramp.w1[k] * 0.125f;
+      d2X += cx * ramp.w0[k];
+      dX = dX + diff * cx;
+      d2Y += cy * ramp.w1[k];
+      dY = dY + diff * cy;
+    }
+    if (d2X > 0.0f) X = X - dX / d2X;
+    if (d2Y > 0.0f) Y = Y - dY / d2Y;
+    constexpr float kEps = 1.0f / 65536.0f;
+    if (dX.r * dX.r < kEps && dX.g * dX.g < kEps && dX.b * dX.b < kEps && dY.r * dY.r < kEps &&
+        dY.g * dY.g < kEps && dY.b * dY.b < kEps)
+      break;
+  }
+  *outA = toWeighted(X);
+  *outB = toWeighted(Y);
+}
+
+void OptimizeAlphaEndpoints(const float* alphas, unsigned steps, float* outX, float* outY) {
+  const bool six = steps == 6;
+  float X = 1.0f, Y = 0.0f;
+  if (!six) {
+    for (int i = 0; i < 16; ++i) {
+      if (alphas[i] < X) X = alphas[i];
+      if (alphas[i] > Y) Y = alphas[i];
+    }
+  } else {
+    for (int i = 0; i < 16; ++i) {
+      if (alphas[i] > 0.0f && alphas[i] < X) X = alphas[i];
+      if (alphas[i] < 1.0f && alphas[i] > Y) Y = alphas[i];
+    }
+    if (X == Y) Y = 1.0f;
+  }
+
+  const RampWeights& ramp = six ? kAlphaRamp6 : kAlphaRamp8;
+  const int last = static_cast<int>(steps) - 1;
+  const float lastF = static_cast<float>(last);
+  for (int iter = 0; iter < 8; ++iter) {
+    if (Y - X < 1.0f / 256.0f) break;
+    const float scale = lastF / (Y - X);
+    float S[8];
+    for (int k = 0; k <= last; ++k) S[k] = X * ramp.w0[k] + Y * ramp.w1[k];
+    float dX = 0.0f, dY = 0.0f, d2X = 0.0f, d2Y = 0.0f;
+    for (int i = 0; i < 16; ++i) {
+      const float a = alphas[i];
+      const float t = (a - X) * scale;
+      int k;
+      if (t <= 0.0f) {
+        if (six && a <= X * 0.5f) continue;  // served by the fixed 0 code
+        k = 0;
+      } else if (t >= lastF) {
+        if (six && a >= (Y + 1.0f) * 0.5f) continue;  // served by the fixed 1 code
+        k = last;
+      } else {
+        k = truncate(t + 0.5f);
+      }
+      const float diff = S[k] - a;
+      dX += diff * ramp.w0[k];
+      d2X += ramp.w0[k] * ramp.w0[k];
+      dY += diff * ramp.w1[k];
+      d2Y += ramp.w1[k] * ramp.w1[k];
+    }
+    if (d2X > 0.0f) X -= dX / d2X;
+    if (d2Y > 0.0f) Y -= dY / d2Y;
+    if (X > Y) {
+      const float t = X;
+      X = Y;
+      Y = t;
+    }
+    if (dX * dX < 1.0f / 64.0f && dY * dY < 1.0f / 64.0f) break;
+  }
+  *outX = clamp01(X);
+  *outY = clamp01(Y);
+}
+
+// ---- Colour block encoder ----------------------------------------------------
+
+void EncodeColorBlock(uint8_t* block, const D3DCOLORVALUE* in, bool alphaMode, bool dither) {
+  unsigned steps = 4;
+  if (alphaMode) {
+    int transparent = 0;
+    for (int i = 0; i < 16; ++i) transparent += in[i].a < 0.5f;
+    if (transparent == 16) {
+      store16(block, 0x0000);
+      store16(block + 2, 0xFFFF);
+      store32(block + 4, 0xFFFFFFFFu);
+      return;
+    }
+    if (transparent > 0) steps = 3;
+  }
+
+  // First pass: points on the 5:6:5 grid, in weighted space.
+  WeightedColor points[16];
+  V3 err[16] = {};
+  for (int i = 0; i < 16; ++i) {
+    V3 c{in[i].r, in[i].g, in[i].b};
+    if (dither) c = c + err[i];
+    const V3 snapped{static_cast<float>(quantize(c.r, 31.0f)) * k1Over31,
+                     static_cast<float>(quantize(c.g, 63.0f)) * k1Over63,
+                     static_cast<float>(quantize(c.b, 31.0f)) * k1Over31};
+    if (dither) diffuse(err, i, c - snapped);
+    points[i] = toWeighted(snapped * kWeights);
+  }
+
+  WeightedColor A, B;
+  OptimizeColorEndpoints(points, steps, &A, &B);
+  const V3 ua = toV3(A) * kInverseWeights, ub = toV3(B) * kInverseWeights;
+  const uint16_t a = Pack565({ua.r, ua.g, ua.b, 1.0f});
+  const uint16_t b = Pack565({ub.r, ub.g, ub.b, 1.0f});
+  if (steps == 4 && a == b) {
+    store16(block, a);
+    store16(block + 2, b);
+    store32(block + 4, 0);
+    return;
+  }
+
+  // Order the endpoints so that the decoder picks the mode used here.
+  uint16_t c0, c1;
+  if (steps == 4) {
+    c0 = a > b ? a : b;
+    c1 = a > b ? b : a;
+  } else {
+    c0 = a > b ? b : a;
+    c1 = a > b ? a : b;
+  }
+  const D3DCOLORVALUE e0 = Expand565(c0), e1 = Expand565(c1);
+  const V3 start = V3{e0.r, e0.g, e0.b} * kWeights;
+  const V3 end = V3{e1.r, e1.g, e1.b} * kWeights;
+  V3 ramp[4];
+  ramp[0] = start;
+  ramp[1] = end;
+  const V3 span = end - start;
+  if (steps == 4) {
+    ramp[2] = start + span * kOneThird;
+    ramp[3] = start + span * kTwoThirds;
+  } else {
+    ramp[2] = start + span * 0.5f;
+    ramp[3] = V3{0.0f, 0.0f, 0.0f};
+  }
+  const int last = static_cast<int>(steps) - 1;
+  const float lastF = static_cast<float>(last);
+  V3 d{0.0f, 0.0f, 0.0f};
+  if (a != b) d = span * (lastF / dot(span, span));
+  const uint32_t* order = steps == 4 ? kColorOrder4 : kColorOrder3;
+
+  // Second pass: the code of each texel.
+  uint32_t codes = 0;
+  for (int i = 0; i < 16; ++i) err[i] = V3{0.0f, 0.0f, 0.0f};
+  for (int i = 0; i < 16; ++i) {
+    uint32_t code;
+    if (steps == 3 && in[i].a < 0.5f) {
+      code = 3;
+    } else {
+      V3 p = V3{in[i].r, in[i].g, in[i].b} * kWeights;
+      if (dither) p = p + err[i];
+      const float t = dot(p - start, d);
+      if (t <= 0.0f)
+        code = 0;
+      else if (t >= lastF)
+        code = 1;
+      else
+        code = order[truncate(t + 0.5f)];
+      if (dither) diffuse(err, i, p - ramp[code]);
+    }
+    codes |= code << (2 * i);
+  }
+  store16(block, c0);
+  store16(block + 2, c1);
+  store32(block + 4, codes);
+}
+
+// ---- Decoders ----------------------------------------------------------------
+
+HRESULT DecodeDxt1Block(D3DCOLORVALUE* out, const void* block) {
+  decodeColorBlock(out, static_cast<const uint8_t*>(block));
+  return S_OK;
+}
+
+HRESULT DecodeDxt3Block(D3DCOLORVALUE* out, const void* block) {
+  const uint8_t* p = static_cast<const uint8_t*>(block);
+  decodeColorBlock(out, p + 8);
+  for (int i = 0; i < 16; ++i) {
+    const unsigned n = (p[i >> 1] >> (4 * (i & 1))) & 15;
+    out[i].a = static_cast<float>(n) * k1Over15;
+  }
+  return S_OK;
+}
+
+HRESULT DecodeDxt5Block(D3DCOLORVALUE* out, const void* block) {
+  const uint8_t* p = static_cast<const uint8_t*>(block);
+  decodeColorBlock(out, p + 8);
+  float v[8];
+  alphaRamp(p[0], p[1], v);
+  const uint32_t lo = p[2] | (p[3] << 8) | (p[4] << 16);
+  const uint32_t hi = p[5] | (p[6] << 8) | (p[7] << 16);
+  for (int i = 0; i < 8; ++i) out[i].a = v[(lo >> (3 * i)) & 7];
+  for (int i = 0; i < 8; ++i) out[8 + i].a = v[(hi >> (3 * i)) & 7];
+  return S_OK;
+}
+
+HRESULT DecodeDxt2Block(D3DCOLORVALUE* out, const void* block) {
+  DecodeDxt3Block(out, block);
+  UnpremultiplyBlock(out);
+  return S_OK;
+}
+
+HRESULT DecodeDxt4Block(D3DCOLORVALUE* out, const void* block) {
+  DecodeDxt5Block(out, block);
+  UnpremultiplyBlock(out);
+  return S_OK;
+}
+
+// ---- Encoders ----------------------------------------------------------------
+
+HRESULT EncodeDxt1Block(void* block, const D3DCOLORVALUE* in, bool dither) {
+  uint8_t* p = static_cast<uint8_t*>(block);
+  if (!dither) {
+    EncodeColorBlock(p, in, true, false);
+    return S_OK;
+  }
+  // Dither the one-bit alpha first, then the colours.
+  D3DCOLORVALUE copy[16];
+  float err[16] = {};
+  for (int i = 0; i < 16; ++i) {
+    copy[i] = in[i];
+    const float v = in[i].a + err[i];
+    const float q = static_cast<float>(quantize(v, 1.0f));
+    copy[i].a = q;
+    diffuse(err, i, v - q);
+  }
+  EncodeColorBlock(p, copy, true, true);
+  return S_OK;
+}
+
+HRESULT EncodeDxt3Block(void* block, const D3DCOLORVALUE* in, bool dither) {
+  uint8_t* p = static_cast<uint8_t*>(block);
+  std::memset(p, 0, 8);
+  float err[16] = {};
+  for (int i = 0; i < 16; ++i) {
+    // Clamped before quantising: a 4-bit field must not wrap (an alpha of
+    // 1.04, or 1.0 plus a diffused error, would otherwise store 0).
+    const float v = clamp01(dither ? in[i].a + err[i] : in[i].a);
+    const int32_t q = quantize(v, 15.0f);
+    p[i >> 1] |= static_cast<uint8_t>((q & 15) << (4 * (i & 1)));
+    if (dither) diffuse(err, i, v - static_cast<float>(q) * k1Over15);
+  }
+  EncodeColorBlock(p + 8, in, false, dither);
+  return S_OK;
+}
+
+HRESULT EncodeDxt5Block(void* block, const D3DCOLORVALUE* in, bool dither) {
+  uint8_t* p = static_cast<uint8_t*>(block);
+  float q[16], err[16] = {};
+  float lo = in[0].a, hi = in[0].a;
+  for (int i = 0; i < 16; ++i) {
+    const float v = dither ? in[i].a + err[i] : in[i].a;
+    q[i] = static_cast<float>(quantize(v, 255.0f)) * k1Over255;
+    if (q[i] < lo)
+      lo = q[i];
+    else if (q[i] > hi)
+      hi = q[i];
+    if (dither) diffuse(err, i, v - q[i]);
+  }
+
+  EncodeColorBlock(p + 8, in, false, dither);
+
+  if (lo == 1.0f) {
+    p[0] = p[1] = 255;
+    std::memset(p + 2, 0, 6);
+    return S_OK;
+  }
+  const bool six = lo == 0.0f || hi == 1.0f;
+  const unsigned steps = six ? 6 : 8;
+  float X, Y;
+  OptimizeAlphaEndpoints(q, steps, &X, &Y);
+  const uint8_t x = static_cast<uint8_t>(quantize(X, 255.0f));
+  const uint8_t y = static_cast<uint8_t>(quantize(Y, 255.0f));
+  if (six) {
+    p[0] = x;
+    p[1] = y;
+  } else {
+    if (x == y) {
+      p[0] = x;
+      p[1] = y;
+      std::memset(p + 2, 0, 6);
+      return S_OK;
+    }
+    p[0] = y;
+    p[1] = x;
+  }
+  float v[8];
+  alphaRamp(p[0], p[1], v);
+  const int last = static_cast<int>(steps) - 1;
+  const float lastF = static_cast<float>(last);
+  const float scale = v[1] != v[0] ? lastF / (v[1] - v[0]) : 0.0f;
+  const uint32_t* order = six ? kAlphaOrder6 : kAlphaOrder8;
+  uint32_t codes[2] = {0, 0};
+  for (int i = 0; i < 16; ++i) err[i] = 0.0f;
+  for (int i = 0; i < 16; ++i) {
+    const float a = dither ? in[i].a + err[i] : in[i].a;
+    const float t = (a - v[0]) * scale;
+    uint32_t code;
+    if (t <= 0.0f)
+      code = six && a <= v[0] * 0.5f ? 6 : 0;
+    else if (t >= lastF)
+      code = six && a >= (v[1] + 1.0f) * 0.5f ? 7 : 1;
+    else
+      code = order[truncate(t + 0.5f)];
+    if (dither) diffuse(err, i, a - v[code]);
+    codes[i >> 3] |= code << (3 * (i & 7));
+  }
+  for (int h = 0; h < 2; ++h) {
+    p[2 + 3 * h] = static_cast<uint8_t>(codes[h]);
+    p[3 + 3 * h] = static_cast<uint8_t>(codes[h] >> 8);
+    p[4 + 3 * h] = static_cast<uint8_t>(codes[h] >> 16);
+  }
+  return S_OK;
+}
+
+HRESULT EncodeDxt2Block(void* block, const D3DCOLORVALUE* in, bool dither) {
+  D3DCOLORVALUE copy[16];
+  std::memcpy(copy, in, sizeof(copy));
+  PremultiplyBlock(copy);
+  return EncodeDxt3Block(block, copy, dither);
+}
+
+HRESULT EncodeDxt4Block(void* block, const D3DCOLORVALUE* in, bool dither) {
+  D3DCOLORVALUE copy[16];
+  std::memcpy(copy, in, sizeof(copy));
+  PremultiplyBlock(copy);
+  return EncodeDxt5Block(block, copy, dither);
+}
+
+bool FindBlockFormatRoutines(D3DFORMAT format, BlockFormatRoutines* out) {
+  switch (format) {
+    case D3DFMT_DXT1: *out = {DecodeDxt1Block, EncodeDxt1Block, 8}; return true;
+    case D3DFMT_DXT2: *out = {DecodeDxt2Block, EncodeDxt2Block, 16}; return true;
+    case D3DFMT_DXT3: *out = {DecodeDxt3Block, EncodeDxt3Block, 16}; return true;
+    case D3DFMT_DXT4: *out = {DecodeDxt4Block, EncodeDxt4Block, 16}; return true;
+    case D3DFMT_DXT5: *out = {DecodeDxt5Block, EncodeDxt5Block, 16}; return true;
+    default: return false;
+  }
+}
+
+}  // namespace nerro::pixel
