@@ -1,0 +1,169 @@
+// Internal: the layouts of the formats whose pixels are independent words of
+// bit fields, and the general per-pixel decode and encode rules built from
+// them at compile time. The row kernels and the plain codecs share these.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+#include <utility>
+
+#include "d3d9/d3d9types.h"
+#include "pixel/pixel_codec.h"
+
+namespace nerro::pixel::detail {
+
+enum Channel : uint8_t { kR = 0, kG = 1, kB = 2, kA = 3 };
+
+inline float& Ch(D3DCOLORVALUE& c, unsigned i) {
+  return i == kR ? c.r : i == kG ? c.g : i == kB ? c.b : c.a;
+}
+inline float Ch(const D3DCOLORVALUE& c, unsigned i) {
+  return i == kR ? c.r : i == kG ? c.g : i == kB ? c.b : c.a;
+}
+
+// One bit field of a pixel word: the colour channel it decodes into and
+// encodes from, its position, width and signedness.
+struct Field {
+  uint8_t channel;
+  uint8_t shift;
+  uint8_t bits;
+  bool isSigned;
+
+  // Encoding scale: 2^b - 1, or 2^(b-1) - 1 for signed fields.
+  constexpr uint32_t MaxCode() const {
+    return isSigned ? (1u << (bits - 1)) - 1u : static_cast<uint32_t>((uint64_t{1} << bits) - 1u);
+  }
+  constexpr float Scale() const { return static_cast<float>(MaxCode()); }
+  // The single-precision reciprocal of the scale (decode factor).
+  constexpr float Step() const { return 1.0f / static_cast<float>(MaxCode()); }
+  constexpr float Lowest() const { return isSigned ? -Scale() : 0.0f; }
+  constexpr uint64_t Mask() const { return (uint64_t{1} << bits) - 1u; }
+};
+
+enum class Special { kNone, kLuminance, kCxV8U8 };
+
+// Bytes per pixel, value range, special rule, whether channels without a
+// field decode as 0 (A8's colour) rather than 1, and the fields.
+template <uint32_t Bytes, NumericRange Range, Special Sp, bool ZeroColor, Field... Fs>
+struct Layout {
+  static constexpr uint32_t kBytes = Bytes;
+  static constexpr NumericRange kRange = Range;
+  static constexpr Special kSpecial = Sp;
+  static constexpr D3DCOLORVALUE kDefault = ZeroColor ? D3DCOLORVALUE{0, 0, 0, 1}
+                                                      : D3DCOLORVALUE{1, 1, 1, 1};
+  static constexpr Field kFields[] = {Fs...};
+  static constexpr size_t kFieldCount = sizeof...(Fs);
+  using Word = std::conditional_t<(Bytes > 4), uint64_t, uint32_t>;
+};
+
+constexpr Field U(Channel c, uint8_t shift, uint8_t bits) { return {c, shift, bits, false}; }
+constexpr Field S(Channel c, uint8_t shift, uint8_t bits) { return {c, shift, bits, true}; }
+
+namespace fmt {
+using R8G8B8 = Layout<3, RangeUnsigned, Special::kNone, false, U(kB, 0, 8), U(kG, 8, 8), U(kR, 16, 8)>;
+using A8R8G8B8 = Layout<4, RangeUnsigned, Special::kNone, false, U(kB, 0, 8), U(kG, 8, 8), U(kR, 16, 8), U(kA, 24, 8)>;
+using X8R8G8B8 = Layout<4, RangeUnsigned, Special::kNone, false, U(kB, 0, 8), U(kG, 8, 8), U(kR, 16, 8)>;
+using R5G6B5 = Layout<2, RangeUnsigned, Special::kNone, false, U(kB, 0, 5), U(kG, 5, 6), U(kR, 11, 5)>;
+using X1R5G5B5 = Layout<2, RangeUnsigned, Special::kNone, false, U(kB, 0, 5), U(kG, 5, 5), U(kR, 10, 5)>;
+using A1R5G5B5 = Layout<2, RangeUnsigned, Special::kNone, false, U(kB, 0, 5), U(kG, 5, 5), U(kR, 10, 5), U(kA, 15, 1)>;
+using A4R4G4B4 = Layout<2, RangeUnsigned, Special::kNone, false, U(kB, 0, 4), U(kG, 4, 4), U(kR, 8, 4), U(kA, 12, 4)>;
+using R3G3B2 = Layout<1, RangeUnsigned, Special::kNone, false, U(kB, 0, 2), U(kG, 2, 3), U(kR, 5, 3)>;
+using A8 = Layout<1, RangeUnsigned, Special::kNone, true, U(kA, 0, 8)>;
+using A8R3G3B2 = Layout<2, RangeUnsigned, Special::kNone, false, U(kB, 0, 2), U(kG, 2, 3), U(kR, 5, 3), U(kA, 8, 8)>;
+using X4R4G4B4 = Layout<2, RangeUnsigned, Special::kNone, false, U(kB, 0, 4), U(kG, 4, 4), U(kR, 8, 4)>;
+using A2B10G10R10 = Layout<4, RangeUnsigned, Special::kNone, false, U(kR, 0, 10), U(kG, 10, 10), U(kB, 20, 10), U(kA, 30, 2)>;
+using A8B8G8R8 = Layout<4, RangeUnsigned, Special::kNone, false, U(kR, 0, 8), U(kG, 8, 8), U(kB, 16, 8), U(kA, 24, 8)>;
+using X8B8G8R8 = Layout<4, RangeUnsigned, Special::kNone, false, U(kR, 0, 8), U(kG, 8, 8), U(kB, 16, 8)>;
+using G16R16 = Layout<4, RangeUnsigned, Special::kNone, false, U(kR, 0, 16), U(kG, 16, 16)>;
+using A2R10G10B10 = Layout<4, RangeUnsigned, Special::kNone, false, U(kB, 0, 10), U(kG, 10, 10), U(kR, 20, 10), U(kA, 30, 2)>;
+using A16B16G16R16 = Layout<8, RangeUnsigned, Special::kNone, false, U(kR, 0, 16), U(kG, 16, 16), U(kB, 32, 16), U(kA, 48, 16)>;
+using L8 = Layout<1, RangeUnsigned, Special::kLuminance, false, U(kR, 0, 8)>;
+using A8L8 = Layout<2, RangeUnsigned, Special::kLuminance, false, U(kR, 0, 8), U(kA, 8, 8)>;
+using A4L4 = Layout<1, RangeUnsigned, Special::kLuminance, false, U(kR, 0, 4), U(kA, 4, 4)>;
+using L16 = Layout<2, RangeUnsigned, Special::kLuminance, false, U(kR, 0, 16)>;
+using AL16 = Layout<4, RangeUnsigned, Special::kLuminance, false, U(kR, 0, 16), U(kA, 16, 16)>;
+using R16 = Layout<6, RangeUnsigned, Special::kNone, false, U(kB, 0, 16), U(kG, 16, 16), U(kR, 32, 16)>;
+using V8U8 = Layout<2, RangeSignedColor, Special::kNone, false, S(kR, 0, 8), S(kG, 8, 8)>;
+using L6V5U5 = Layout<2, RangeSignedColor, Special::kNone, false, S(kR, 0, 5), S(kG, 5, 5), U(kA, 10, 6)>;
+using X8L8V8U8 = Layout<4, RangeSignedColor, Special::kNone, false, S(kR, 0, 8), S(kG, 8, 8), U(kA, 16, 8)>;
+using Q8W8V8U8 = Layout<4, RangeSigned, Special::kNone, false, S(kR, 0, 8), S(kG, 8, 8), S(kB, 16, 8), S(kA, 24, 8)>;
+using V16U16 = Layout<4, RangeSignedColor, Special::kNone, false, S(kR, 0, 16), S(kG, 16, 16)>;
+using A2W10V10U10 = Layout<4, RangeSignedColor, Special::kNone, false, S(kR, 0, 10), S(kG, 10, 10), S(kB, 20, 10), U(kA, 30, 2)>;
+using Q16W16V16U16 = Layout<8, RangeSigned, Special::kNone, false, S(kR, 0, 16), S(kG, 16, 16), S(kB, 32, 16), S(kA, 48, 16)>;
+using CxV8U8 = Layout<2, RangeSignedColor, Special::kCxV8U8, false, S(kR, 0, 8), S(kG, 8, 8)>;
+}  // namespace fmt
+
+template <class F>
+inline typename F::Word LoadWord(const uint8_t* p) {
+  typename F::Word w = 0;
+  std::memcpy(&w, p, F::kBytes);  // little-endian host
+  return w;
+}
+
+template <class F>
+inline void StoreWord(uint8_t* p, typename F::Word w) {
+  std::memcpy(p, &w, F::kBytes);
+}
+
+template <Field f, class Word>
+inline float DecodeField(Word word) {
+  const uint32_t raw = static_cast<uint32_t>((word >> f.shift) & f.Mask());
+  if constexpr (f.isSigned) {
+    int32_t n = static_cast<int32_t>(raw << (32 - f.bits)) >> (32 - f.bits);
+    // The most negative code reads as the negated largest one.
+    if (n == -static_cast<int32_t>(f.MaxCode()) - 1) n = -static_cast<int32_t>(f.MaxCode());
+    return static_cast<float>(n) * f.Step();
+  } else {
+    return static_cast<float>(raw) * f.Step();
+  }
+}
+
+// The general decode rule of one pixel.
+template <class F>
+inline D3DCOLORVALUE DecodePixel(const uint8_t* p) {
+  const typename F::Word word = LoadWord<F>(p);
+  D3DCOLORVALUE c = F::kDefault;
+  [&]<size_t... I>(std::index_sequence<I...>) {
+    ((Ch(c, F::kFields[I].channel) = DecodeField<F::kFields[I]>(word)), ...);
+  }(std::make_index_sequence<F::kFieldCount>{});
+  if constexpr (F::kSpecial == Special::kLuminance) {
+    c.g = c.r;
+    c.b = c.r;
+  } else if constexpr (F::kSpecial == Special::kCxV8U8) {
+    const float t = 1.0f - c.r * c.r - c.g * c.g;
+    c.b = t > 0.0f ? std::sqrt(t) : 0.0f;
+  }
+  return c;
+}
+
+// Truncates toward zero and clamps to [lo, hi]; NaN gives lo.
+inline int32_t TruncClamp(float q, float lo, float hi) {
+  q = q > hi ? hi : q;
+  q = q >= lo ? q : lo;
+  return static_cast<int32_t>(q);
+}
+
+// Quantises one field of a pixel without error diffusion: d is the dither
+// value (0.5 for plain rounding).
+template <Field f, class Word>
+inline Word QuantizeField(float value, float d) {
+  const float v = value * f.Scale();
+  const float t = v + d;
+  const int32_t q = TruncClamp(std::trunc(t), f.Lowest(), f.Scale());
+  return (static_cast<Word>(static_cast<uint32_t>(q)) & static_cast<Word>(f.Mask())) << f.shift;
+}
+
+// The general encode rule of one pixel without diffusion.
+template <class F>
+inline void EncodePixel(uint8_t* p, const D3DCOLORVALUE& c, float d) {
+  using Word = typename F::Word;
+  Word word = 0;
+  [&]<size_t... I>(std::index_sequence<I...>) {
+    ((word |= QuantizeField<F::kFields[I], Word>(Ch(c, F::kFields[I].channel), d)), ...);
+  }(std::make_index_sequence<F::kFieldCount>{});
+  StoreWord<F>(p, word);
+}
+
+}  // namespace nerro::pixel::detail

@@ -1,0 +1,26 @@
+// Internal: specialised row loops for the common formats. Each gives exactly
+// the bytes or floats of the general per-pixel rule (plain_formats.h): decode
+// kernels for any row, encode kernels for rows that are rounded plainly
+// (no ordered dither, no error diffusion), after range, gamma and luminance
+// steps have been applied to the working row.
+#pragma once
+
+#include <cstdint>
+
+#include "d3d9/d3d9types.h"
+
+namespace nerro::pixel::detail {
+
+using DecodeKernel = void (*)(const uint8_t* src, D3DCOLORVALUE* out, uint32_t count);
+using EncodeKernel = void (*)(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count);
+
+struct RowKernels {
+  DecodeKernel decode = nullptr;
+  EncodeKernel encode = nullptr;
+};
+
+// The fast kernels of `format` for this processor; null members where the
+// general rule is used.
+RowKernels FindRowKernels(D3DFORMAT format);
+
+}  // namespace nerro::pixel::detail
