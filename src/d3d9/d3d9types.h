@@ -235,6 +235,13 @@ enum D3DTRANSFORMSTATETYPE : uint32_t {
   D3DTS_PROJECTION = 3,
   D3DTS_TEXTURE0 = 16,
   D3DTS_WORLD = 256,
+  D3DTS_TEXTURE1 = 17,
+  D3DTS_TEXTURE2 = 18,
+  D3DTS_TEXTURE3 = 19,
+  D3DTS_TEXTURE4 = 20,
+  D3DTS_TEXTURE5 = 21,
+  D3DTS_TEXTURE6 = 22,
+  D3DTS_TEXTURE7 = 23,
 };
 
 enum D3DRENDERSTATETYPE : uint32_t {
@@ -260,6 +267,87 @@ enum D3DRENDERSTATETYPE : uint32_t {
   D3DRS_AMBIENT = 139,
   D3DRS_COLORVERTEX = 141,
   D3DRS_BLENDOP = 171,
+  D3DRS_FOGCOLOR = 34,
+  D3DRS_FOGTABLEMODE = 35,
+  D3DRS_FOGSTART = 36,
+  D3DRS_FOGEND = 37,
+  D3DRS_FOGDENSITY = 38,
+  D3DRS_RANGEFOGENABLE = 48,
+  D3DRS_STENCILFAIL = 53,
+  D3DRS_STENCILZFAIL = 54,
+  D3DRS_STENCILPASS = 55,
+  D3DRS_STENCILFUNC = 56,
+  D3DRS_STENCILREF = 57,
+  D3DRS_STENCILMASK = 58,
+  D3DRS_STENCILWRITEMASK = 59,
+  D3DRS_WRAP0 = 128,
+  D3DRS_WRAP1 = 129,
+  D3DRS_WRAP2 = 130,
+  D3DRS_WRAP3 = 131,
+  D3DRS_WRAP4 = 132,
+  D3DRS_WRAP5 = 133,
+  D3DRS_WRAP6 = 134,
+  D3DRS_WRAP7 = 135,
+  D3DRS_CLIPPING = 136,
+  D3DRS_FOGVERTEXMODE = 140,
+  D3DRS_LOCALVIEWER = 142,
+  D3DRS_NORMALIZENORMALS = 143,
+  D3DRS_DIFFUSEMATERIALSOURCE = 145,
+  D3DRS_SPECULARMATERIALSOURCE = 146,
+  D3DRS_AMBIENTMATERIALSOURCE = 147,
+  D3DRS_EMISSIVEMATERIALSOURCE = 148,
+  D3DRS_VERTEXBLEND = 151,
+  D3DRS_CLIPPLANEENABLE = 152,
+  D3DRS_POINTSIZE = 154,
+  D3DRS_POINTSIZE_MIN = 155,
+  D3DRS_POINTSPRITEENABLE = 156,
+  D3DRS_POINTSCALEENABLE = 157,
+  D3DRS_POINTSCALE_A = 158,
+  D3DRS_POINTSCALE_B = 159,
+  D3DRS_POINTSCALE_C = 160,
+  D3DRS_MULTISAMPLEANTIALIAS = 161,
+  D3DRS_MULTISAMPLEMASK = 162,
+  D3DRS_PATCHEDGESTYLE = 163,
+  D3DRS_DEBUGMONITORTOKEN = 165,
+  D3DRS_POINTSIZE_MAX = 166,
+  D3DRS_INDEXEDVERTEXBLENDENABLE = 167,
+  D3DRS_COLORWRITEENABLE = 168,
+  D3DRS_TWEENFACTOR = 170,
+  D3DRS_POSITIONDEGREE = 172,
+  D3DRS_NORMALDEGREE = 173,
+  D3DRS_SCISSORTESTENABLE = 174,
+  D3DRS_SLOPESCALEDEPTHBIAS = 175,
+  D3DRS_ANTIALIASEDLINEENABLE = 176,
+  D3DRS_MINTESSELLATIONLEVEL = 178,
+  D3DRS_MAXTESSELLATIONLEVEL = 179,
+  D3DRS_ADAPTIVETESS_X = 180,
+  D3DRS_ADAPTIVETESS_Y = 181,
+  D3DRS_ADAPTIVETESS_Z = 182,
+  D3DRS_ADAPTIVETESS_W = 183,
+  D3DRS_ENABLEADAPTIVETESSELLATION = 184,
+  D3DRS_TWOSIDEDSTENCILMODE = 185,
+  D3DRS_CCW_STENCILFAIL = 186,
+  D3DRS_CCW_STENCILZFAIL = 187,
+  D3DRS_CCW_STENCILPASS = 188,
+  D3DRS_CCW_STENCILFUNC = 189,
+  D3DRS_COLORWRITEENABLE1 = 190,
+  D3DRS_COLORWRITEENABLE2 = 191,
+  D3DRS_COLORWRITEENABLE3 = 192,
+  D3DRS_BLENDFACTOR = 193,
+  D3DRS_SRGBWRITEENABLE = 194,
+  D3DRS_DEPTHBIAS = 195,
+  D3DRS_WRAP8 = 198,
+  D3DRS_WRAP9 = 199,
+  D3DRS_WRAP10 = 200,
+  D3DRS_WRAP11 = 201,
+  D3DRS_WRAP12 = 202,
+  D3DRS_WRAP13 = 203,
+  D3DRS_WRAP14 = 204,
+  D3DRS_WRAP15 = 205,
+  D3DRS_SEPARATEALPHABLENDENABLE = 206,
+  D3DRS_SRCBLENDALPHA = 207,
+  D3DRS_DESTBLENDALPHA = 208,
+  D3DRS_BLENDOPALPHA = 209,
 };
 
 enum D3DTEXTURESTAGESTATETYPE : uint32_t {
@@ -272,6 +360,15 @@ enum D3DTEXTURESTAGESTATETYPE : uint32_t {
   D3DTSS_TEXCOORDINDEX = 11,
   D3DTSS_TEXTURETRANSFORMFLAGS = 24,
   D3DTSS_RESULTARG = 28,
+  D3DTSS_BUMPENVMAT00 = 7,
+  D3DTSS_BUMPENVMAT01 = 8,
+  D3DTSS_BUMPENVMAT10 = 9,
+  D3DTSS_BUMPENVMAT11 = 10,
+  D3DTSS_BUMPENVLSCALE = 22,
+  D3DTSS_BUMPENVLOFFSET = 23,
+  D3DTSS_COLORARG0 = 26,
+  D3DTSS_ALPHAARG0 = 27,
+  D3DTSS_CONSTANT = 32,
 };
 
 enum D3DSAMPLERSTATETYPE : uint32_t {
@@ -285,6 +382,9 @@ enum D3DSAMPLERSTATETYPE : uint32_t {
   D3DSAMP_MIPMAPLODBIAS = 8,
   D3DSAMP_MAXMIPLEVEL = 9,
   D3DSAMP_MAXANISOTROPY = 10,
+  D3DSAMP_SRGBTEXTURE = 11,
+  D3DSAMP_ELEMENTINDEX = 12,
+  D3DSAMP_DMAPOFFSET = 13,
 };
 
 enum D3DTEXTUREOP : uint32_t {
@@ -298,6 +398,22 @@ enum D3DTEXTUREOP : uint32_t {
   D3DTOP_ADDSIGNED = 8,
   D3DTOP_ADDSIGNED2X = 9,
   D3DTOP_SUBTRACT = 10,
+  D3DTOP_ADDSMOOTH = 11,
+  D3DTOP_BLENDDIFFUSEALPHA = 12,
+  D3DTOP_BLENDTEXTUREALPHA = 13,
+  D3DTOP_BLENDFACTORALPHA = 14,
+  D3DTOP_BLENDTEXTUREALPHAPM = 15,
+  D3DTOP_BLENDCURRENTALPHA = 16,
+  D3DTOP_PREMODULATE = 17,
+  D3DTOP_MODULATEALPHA_ADDCOLOR = 18,
+  D3DTOP_MODULATECOLOR_ADDALPHA = 19,
+  D3DTOP_MODULATEINVALPHA_ADDCOLOR = 20,
+  D3DTOP_MODULATEINVCOLOR_ADDALPHA = 21,
+  D3DTOP_BUMPENVMAP = 22,
+  D3DTOP_BUMPENVMAPLUMINANCE = 23,
+  D3DTOP_DOTPRODUCT3 = 24,
+  D3DTOP_MULTIPLYADD = 25,
+  D3DTOP_LERP = 26,
 };
 
 // Texture-stage arguments: a source in the low bits, modifiers above.
@@ -323,10 +439,19 @@ enum D3DBLEND : uint32_t {
   D3DBLEND_INVDESTALPHA = 8,
   D3DBLEND_DESTCOLOR = 9,
   D3DBLEND_INVDESTCOLOR = 10,
+  D3DBLEND_SRCALPHASAT = 11,
+  D3DBLEND_BOTHSRCALPHA = 12,
+  D3DBLEND_BOTHINVSRCALPHA = 13,
+  D3DBLEND_BLENDFACTOR = 14,
+  D3DBLEND_INVBLENDFACTOR = 15,
 };
 
 enum D3DBLENDOP : uint32_t {
   D3DBLENDOP_ADD = 1,
+  D3DBLENDOP_SUBTRACT = 2,
+  D3DBLENDOP_REVSUBTRACT = 3,
+  D3DBLENDOP_MIN = 4,
+  D3DBLENDOP_MAX = 5,
 };
 
 enum D3DCMPFUNC : uint32_t {
@@ -363,6 +488,8 @@ enum D3DTEXTUREFILTERTYPE : uint32_t {
   D3DTEXF_POINT = 1,
   D3DTEXF_LINEAR = 2,
   D3DTEXF_ANISOTROPIC = 3,
+  D3DTEXF_PYRAMIDALQUAD = 6,
+  D3DTEXF_GAUSSIANQUAD = 7,
 };
 
 enum D3DTEXTUREADDRESS : uint32_t {
@@ -404,3 +531,284 @@ struct D3DVIEWPORT9 {
   uint32_t Width, Height;
   float MinZ, MaxZ;
 };
+
+// ---- More result codes -------------------------------------------------
+constexpr HRESULT D3DERR_WRONGTEXTUREFORMAT = static_cast<HRESULT>(0x88760818u);
+constexpr HRESULT D3DERR_UNSUPPORTEDCOLOROPERATION = static_cast<HRESULT>(0x88760819u);
+constexpr HRESULT D3DERR_DRIVERINTERNALERROR = static_cast<HRESULT>(0x88760827u);
+constexpr HRESULT D3DERR_NOTFOUND = static_cast<HRESULT>(0x88760866u);
+constexpr HRESULT D3DERR_MOREDATA = static_cast<HRESULT>(0x88760867u);
+constexpr HRESULT D3DERR_DRIVERINVALIDCALL = static_cast<HRESULT>(0x8876086Du);
+constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
+constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
+constexpr HRESULT D3DOK_NOAUTOGEN = static_cast<HRESULT>(0x0876086Fu);
+
+// ---- Devices and presentation -----------------------------------------
+constexpr uint32_t D3D_SDK_VERSION = 32;
+constexpr uint32_t D3DADAPTER_DEFAULT = 0;
+
+enum D3DDEVTYPE : uint32_t {
+  D3DDEVTYPE_HAL = 1,
+  D3DDEVTYPE_REF = 2,
+  D3DDEVTYPE_SW = 3,
+  D3DDEVTYPE_NULLREF = 4,
+};
+
+// Behaviour flags of CreateDevice.
+constexpr uint32_t D3DCREATE_FPU_PRESERVE = 0x2;
+constexpr uint32_t D3DCREATE_MULTITHREADED = 0x4;
+constexpr uint32_t D3DCREATE_PUREDEVICE = 0x10;
+constexpr uint32_t D3DCREATE_SOFTWARE_VERTEXPROCESSING = 0x20;
+constexpr uint32_t D3DCREATE_HARDWARE_VERTEXPROCESSING = 0x40;
+constexpr uint32_t D3DCREATE_MIXED_VERTEXPROCESSING = 0x80;
+constexpr uint32_t D3DCREATE_DISABLE_DRIVER_MANAGEMENT = 0x100;
+constexpr uint32_t D3DCREATE_ADAPTERGROUP_DEVICE = 0x200;
+
+enum D3DSWAPEFFECT : uint32_t {
+  D3DSWAPEFFECT_DISCARD = 1,
+  D3DSWAPEFFECT_FLIP = 2,
+  D3DSWAPEFFECT_COPY = 3,
+};
+
+constexpr uint32_t D3DPRESENTFLAG_LOCKABLE_BACKBUFFER = 0x1;
+constexpr uint32_t D3DPRESENTFLAG_DISCARD_DEPTHSTENCIL = 0x2;
+constexpr uint32_t D3DPRESENT_INTERVAL_DEFAULT = 0x0;
+constexpr uint32_t D3DPRESENT_INTERVAL_ONE = 0x1;
+constexpr uint32_t D3DPRESENT_INTERVAL_IMMEDIATE = 0x80000000u;
+
+enum D3DBACKBUFFER_TYPE : uint32_t {
+  D3DBACKBUFFER_TYPE_MONO = 0,
+  D3DBACKBUFFER_TYPE_LEFT = 1,
+  D3DBACKBUFFER_TYPE_RIGHT = 2,
+};
+
+// ---- Usage bits beyond those above -------------------------------------
+constexpr uint32_t D3DUSAGE_WRITEONLY = 0x8;
+constexpr uint32_t D3DUSAGE_SOFTWAREPROCESSING = 0x10;
+constexpr uint32_t D3DUSAGE_DONOTCLIP = 0x20;
+constexpr uint32_t D3DUSAGE_POINTS = 0x40;
+constexpr uint32_t D3DUSAGE_RTPATCHES = 0x80;
+constexpr uint32_t D3DUSAGE_NPATCHES = 0x100;
+constexpr uint32_t D3DUSAGE_QUERY_LEGACYBUMPMAP = 0x8000;
+constexpr uint32_t D3DUSAGE_QUERY_SRGBREAD = 0x10000;
+constexpr uint32_t D3DUSAGE_QUERY_FILTER = 0x20000;
+constexpr uint32_t D3DUSAGE_QUERY_SRGBWRITE = 0x40000;
+constexpr uint32_t D3DUSAGE_QUERY_POSTPIXELSHADER_BLENDING = 0x80000;
+constexpr uint32_t D3DUSAGE_QUERY_VERTEXTEXTURE = 0x100000;
+constexpr uint32_t D3DUSAGE_QUERY_WRAPANDMIP = 0x200000;
+
+// ---- Capability bits ---------------------------------------------------
+// D3DCAPS9::TextureCaps
+constexpr uint32_t D3DPTEXTURECAPS_PERSPECTIVE = 0x1;
+constexpr uint32_t D3DPTEXTURECAPS_POW2 = 0x2;
+constexpr uint32_t D3DPTEXTURECAPS_ALPHA = 0x4;
+constexpr uint32_t D3DPTEXTURECAPS_SQUAREONLY = 0x20;
+constexpr uint32_t D3DPTEXTURECAPS_TEXREPEATNOTSCALEDBYSIZE = 0x40;
+constexpr uint32_t D3DPTEXTURECAPS_ALPHAPALETTE = 0x80;
+constexpr uint32_t D3DPTEXTURECAPS_NONPOW2CONDITIONAL = 0x100;
+constexpr uint32_t D3DPTEXTURECAPS_PROJECTED = 0x400;
+constexpr uint32_t D3DPTEXTURECAPS_CUBEMAP = 0x800;
+constexpr uint32_t D3DPTEXTURECAPS_VOLUMEMAP = 0x2000;
+constexpr uint32_t D3DPTEXTURECAPS_MIPMAP = 0x4000;
+constexpr uint32_t D3DPTEXTURECAPS_MIPVOLUMEMAP = 0x8000;
+constexpr uint32_t D3DPTEXTURECAPS_MIPCUBEMAP = 0x10000;
+constexpr uint32_t D3DPTEXTURECAPS_CUBEMAP_POW2 = 0x20000;
+constexpr uint32_t D3DPTEXTURECAPS_VOLUMEMAP_POW2 = 0x40000;
+constexpr uint32_t D3DPTEXTURECAPS_NOPROJECTEDBUMPENV = 0x200000;
+// D3DCAPS9::TextureFilterCaps and friends
+constexpr uint32_t D3DPTFILTERCAPS_MINFPOINT = 0x100;
+constexpr uint32_t D3DPTFILTERCAPS_MINFLINEAR = 0x200;
+constexpr uint32_t D3DPTFILTERCAPS_MIPFPOINT = 0x10000;
+constexpr uint32_t D3DPTFILTERCAPS_MIPFLINEAR = 0x20000;
+constexpr uint32_t D3DPTFILTERCAPS_MAGFPOINT = 0x1000000;
+constexpr uint32_t D3DPTFILTERCAPS_MAGFLINEAR = 0x2000000;
+// D3DCAPS9::TextureAddressCaps
+constexpr uint32_t D3DPTADDRESSCAPS_WRAP = 0x1;
+constexpr uint32_t D3DPTADDRESSCAPS_MIRROR = 0x2;
+constexpr uint32_t D3DPTADDRESSCAPS_CLAMP = 0x4;
+constexpr uint32_t D3DPTADDRESSCAPS_BORDER = 0x8;
+constexpr uint32_t D3DPTADDRESSCAPS_INDEPENDENTUV = 0x10;
+constexpr uint32_t D3DPTADDRESSCAPS_MIRRORONCE = 0x20;
+// D3DCAPS9::Caps2
+constexpr uint32_t D3DCAPS2_FULLSCREENGAMMA = 0x20000;
+constexpr uint32_t D3DCAPS2_CANCALIBRATEGAMMA = 0x100000;
+constexpr uint32_t D3DCAPS2_DYNAMICTEXTURES = 0x20000000;
+constexpr uint32_t D3DCAPS2_CANAUTOGENMIPMAP = 0x40000000;
+// D3DCAPS9::DevCaps
+constexpr uint32_t D3DDEVCAPS_EXECUTESYSTEMMEMORY = 0x10;
+constexpr uint32_t D3DDEVCAPS_TLVERTEXSYSTEMMEMORY = 0x40;
+constexpr uint32_t D3DDEVCAPS_TEXTURESYSTEMMEMORY = 0x100;
+constexpr uint32_t D3DDEVCAPS_DRAWPRIMTLVERTEX = 0x400;
+constexpr uint32_t D3DDEVCAPS_HWTRANSFORMANDLIGHT = 0x10000;
+constexpr uint32_t D3DDEVCAPS_PUREDEVICE = 0x100000;
+// D3DCAPS9::PrimitiveMiscCaps
+constexpr uint32_t D3DPMISCCAPS_MASKZ = 0x2;
+constexpr uint32_t D3DPMISCCAPS_CULLNONE = 0x10;
+constexpr uint32_t D3DPMISCCAPS_CULLCW = 0x20;
+constexpr uint32_t D3DPMISCCAPS_CULLCCW = 0x40;
+constexpr uint32_t D3DPMISCCAPS_COLORWRITEENABLE = 0x80;
+constexpr uint32_t D3DPMISCCAPS_BLENDOP = 0x800;
+// D3DCAPS9::ZCmpCaps and AlphaCmpCaps
+constexpr uint32_t D3DPCMPCAPS_NEVER = 0x1;
+constexpr uint32_t D3DPCMPCAPS_LESS = 0x2;
+constexpr uint32_t D3DPCMPCAPS_EQUAL = 0x4;
+constexpr uint32_t D3DPCMPCAPS_LESSEQUAL = 0x8;
+constexpr uint32_t D3DPCMPCAPS_GREATER = 0x10;
+constexpr uint32_t D3DPCMPCAPS_NOTEQUAL = 0x20;
+constexpr uint32_t D3DPCMPCAPS_GREATEREQUAL = 0x40;
+constexpr uint32_t D3DPCMPCAPS_ALWAYS = 0x80;
+// D3DCAPS9::SrcBlendCaps and DestBlendCaps
+constexpr uint32_t D3DPBLENDCAPS_ZERO = 0x1;
+constexpr uint32_t D3DPBLENDCAPS_ONE = 0x2;
+constexpr uint32_t D3DPBLENDCAPS_SRCALPHA = 0x10;
+constexpr uint32_t D3DPBLENDCAPS_INVSRCALPHA = 0x20;
+// D3DCAPS9::TextureOpCaps
+constexpr uint32_t D3DTEXOPCAPS_DISABLE = 0x1;
+constexpr uint32_t D3DTEXOPCAPS_SELECTARG1 = 0x2;
+constexpr uint32_t D3DTEXOPCAPS_SELECTARG2 = 0x4;
+constexpr uint32_t D3DTEXOPCAPS_MODULATE = 0x8;
+// D3DCAPS9::RasterCaps
+constexpr uint32_t D3DPRASTERCAPS_ZTEST = 0x10;
+constexpr uint32_t D3DPRASTERCAPS_MIPMAPLODBIAS = 0x2000;
+
+// ---- More vertex-format bits ------------------------------------------
+constexpr uint32_t D3DFVF_RESERVED0 = 0x1;
+constexpr uint32_t D3DFVF_TEX3 = 0x300;
+constexpr uint32_t D3DFVF_TEX4 = 0x400;
+constexpr uint32_t D3DFVF_TEX5 = 0x500;
+constexpr uint32_t D3DFVF_TEX6 = 0x600;
+constexpr uint32_t D3DFVF_TEX7 = 0x700;
+constexpr uint32_t D3DFVF_TEX8 = 0x800;
+
+// ---- More pipeline state ----------------------------------------------
+constexpr uint32_t D3DTS_WORLDMATRIX(uint32_t index) { return 256 + index; }
+
+// One past the highest render-state number.
+constexpr uint32_t D3DRS_COUNT = 210;
+
+enum D3DFILLMODE : uint32_t { D3DFILL_POINT = 1, D3DFILL_WIREFRAME = 2, D3DFILL_SOLID = 3 };
+
+enum D3DSTENCILOP : uint32_t {
+  D3DSTENCILOP_KEEP = 1,
+  D3DSTENCILOP_ZERO = 2,
+  D3DSTENCILOP_REPLACE = 3,
+  D3DSTENCILOP_INCRSAT = 4,
+  D3DSTENCILOP_DECRSAT = 5,
+  D3DSTENCILOP_INVERT = 6,
+  D3DSTENCILOP_INCR = 7,
+  D3DSTENCILOP_DECR = 8,
+};
+
+enum D3DFOGMODE : uint32_t { D3DFOG_NONE = 0, D3DFOG_EXP = 1, D3DFOG_EXP2 = 2, D3DFOG_LINEAR = 3 };
+
+enum D3DMATERIALCOLORSOURCE : uint32_t {
+  D3DMCS_MATERIAL = 0,
+  D3DMCS_COLOR1 = 1,
+  D3DMCS_COLOR2 = 2,
+};
+
+enum D3DPATCHEDGESTYLE : uint32_t { D3DPATCHEDGE_DISCRETE = 0, D3DPATCHEDGE_CONTINUOUS = 1 };
+enum D3DDEGREETYPE : uint32_t {
+  D3DDEGREE_LINEAR = 1,
+  D3DDEGREE_QUADRATIC = 2,
+  D3DDEGREE_CUBIC = 3,
+  D3DDEGREE_QUINTIC = 5,
+};
+enum D3DVERTEXBLENDFLAGS : uint32_t { D3DVBF_DISABLE = 0 };
+
+// One past the highest texture-stage state number; stages 0 to 7.
+constexpr uint32_t D3DTSS_COUNT = 33;
+constexpr uint32_t D3D_MAX_TEXTURE_STAGES = 8;
+
+enum D3DTEXTURETRANSFORMFLAGS : uint32_t { D3DTTFF_DISABLE = 0 };
+
+// One past the highest sampler state number; samplers 0 to 15.
+constexpr uint32_t D3DSAMP_COUNT = 14;
+constexpr uint32_t D3D_MAX_SAMPLERS = 16;
+
+// ---- More plain records ------------------------------------------------
+using HWND = void*;
+using HANDLE = void*;
+
+struct D3DRECT {
+  int32_t x1, y1, x2, y2;
+};
+
+struct D3DDISPLAYMODE {
+  uint32_t Width;
+  uint32_t Height;
+  uint32_t RefreshRate;
+  D3DFORMAT Format;
+};
+
+struct D3DPRESENT_PARAMETERS {
+  uint32_t BackBufferWidth;
+  uint32_t BackBufferHeight;
+  D3DFORMAT BackBufferFormat;
+  uint32_t BackBufferCount;
+  D3DMULTISAMPLE_TYPE MultiSampleType;
+  uint32_t MultiSampleQuality;
+  D3DSWAPEFFECT SwapEffect;
+  HWND hDeviceWindow;
+  BOOL Windowed;
+  BOOL EnableAutoDepthStencil;
+  D3DFORMAT AutoDepthStencilFormat;
+  uint32_t Flags;
+  uint32_t FullScreen_RefreshRateInHz;
+  uint32_t PresentationInterval;
+};
+
+struct D3DDEVICE_CREATION_PARAMETERS {
+  uint32_t AdapterOrdinal;
+  D3DDEVTYPE DeviceType;
+  HWND hFocusWindow;
+  uint32_t BehaviorFlags;
+};
+
+// What a device can do. Only the fields the library reads, and a few more
+// that describe the software adapter's fixed-function pipeline.
+struct D3DCAPS9 {
+  D3DDEVTYPE DeviceType;
+  uint32_t AdapterOrdinal;
+  uint32_t Caps;
+  uint32_t Caps2;
+  uint32_t Caps3;
+  uint32_t PresentationIntervals;
+  uint32_t DevCaps;
+  uint32_t PrimitiveMiscCaps;
+  uint32_t RasterCaps;
+  uint32_t ZCmpCaps;
+  uint32_t SrcBlendCaps;
+  uint32_t DestBlendCaps;
+  uint32_t AlphaCmpCaps;
+  uint32_t ShadeCaps;
+  uint32_t TextureCaps;
+  uint32_t TextureFilterCaps;
+  uint32_t CubeTextureFilterCaps;
+  uint32_t VolumeTextureFilterCaps;
+  uint32_t TextureAddressCaps;
+  uint32_t VolumeTextureAddressCaps;
+  uint32_t MaxTextureWidth;
+  uint32_t MaxTextureHeight;
+  uint32_t MaxVolumeExtent;
+  uint32_t MaxTextureRepeat;
+  uint32_t MaxTextureAspectRatio;
+  uint32_t MaxAnisotropy;
+  uint32_t TextureOpCaps;
+  uint32_t MaxTextureBlendStages;
+  uint32_t MaxSimultaneousTextures;
+  uint32_t VertexProcessingCaps;
+  uint32_t MaxActiveLights;
+  uint32_t MaxUserClipPlanes;
+  uint32_t MaxVertexBlendMatrices;
+  uint32_t MaxPrimitiveCount;
+  uint32_t MaxVertexIndex;
+  uint32_t MaxStreams;
+  uint32_t MaxStreamStride;
+  uint32_t VertexShaderVersion;
+  uint32_t PixelShaderVersion;
+};
+
+// The "DebugSetMute" export of module "d3d9.dll" in the platform module
+// registry has this type: one 32-bit argument, 1 to silence, 0 to restore.
+using DebugSetMuteProc = void (*)(int32_t mute);
