@@ -28,7 +28,7 @@ template <Field f>
 inline uint32_t QuantizeDiffused(float value, float d, float& e, D3DCOLORVALUE* errors,
                                  int32_t x, int32_t dir) {
   const float v = (value + e) * f.Scale();
-  const float q = std::trunc(v + d);
+  const float q = StepOf<f>(v + d);
   if (errors) {
     const float err = (v - q) * f.Step();
     Ch(errors[x - dir + 1], f.channel) += kErrorBehind * err;
@@ -62,16 +62,6 @@ void EncodeSerpentine(const D3DCOLORVALUE* w, uint8_t* row, uint32_t width, uint
     }(std::make_index_sequence<F::kFieldCount>{});
     StoreWord<F>(row + size_t(x) * F::kBytes, word);
   }
-}
-
-template <class F>
-void GenericDecodeRow(const uint8_t* src, D3DCOLORVALUE* out, uint32_t count) {
-  for (uint32_t x = 0; x < count; ++x) out[x] = DecodePixel<F>(src + size_t{x} * F::kBytes);
-}
-
-template <class F>
-void GenericEncodeRow(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count) {
-  for (uint32_t x = 0; x < count; ++x) EncodePixel<F>(dst + size_t{x} * F::kBytes, in[x], 0.5f);
 }
 
 // Codec of a format of bit fields.

@@ -145,13 +145,26 @@ inline int32_t TruncClamp(float q, float lo, float hi) {
   return static_cast<int32_t>(q);
 }
 
+// The integer step of a scaled, dithered value: truncation toward zero for
+// unsigned fields, and rounding down for signed fields so that negative
+// values round like positive ones (-1.0 plus 0.5 of dither gives -127, not
+// -126, and no value lands more than one step from its code).
+template <Field f>
+inline float StepOf(float t) {
+  if constexpr (f.isSigned) {
+    return std::floor(t);
+  } else {
+    return std::trunc(t);
+  }
+}
+
 // Quantises one field of a pixel without error diffusion: d is the dither
 // value (0.5 for plain rounding).
 template <Field f, class Word>
 inline Word QuantizeField(float value, float d) {
   const float v = value * f.Scale();
   const float t = v + d;
-  const int32_t q = TruncClamp(std::trunc(t), f.Lowest(), f.Scale());
+  const int32_t q = TruncClamp(StepOf<f>(t), f.Lowest(), f.Scale());
   return (static_cast<Word>(static_cast<uint32_t>(q)) & static_cast<Word>(f.Mask())) << f.shift;
 }
 
@@ -164,6 +177,18 @@ inline void EncodePixel(uint8_t* p, const D3DCOLORVALUE& c, float d) {
     ((word |= QuantizeField<F::kFields[I], Word>(Ch(c, F::kFields[I].channel), d)), ...);
   }(std::make_index_sequence<F::kFieldCount>{});
   StoreWord<F>(p, word);
+}
+
+// The general rule over a row (decode), and over a plainly rounded row
+// (encode). The specialised kernels must match these exactly.
+template <class F>
+void GenericDecodeRow(const uint8_t* src, D3DCOLORVALUE* out, uint32_t count) {
+  for (uint32_t x = 0; x < count; ++x) out[x] = DecodePixel<F>(src + size_t{x} * F::kBytes);
+}
+
+template <class F>
+void GenericEncodeRow(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count) {
+  for (uint32_t x = 0; x < count; ++x) EncodePixel<F>(dst + size_t{x} * F::kBytes, in[x], 0.5f);
 }
 
 }  // namespace nerro::pixel::detail

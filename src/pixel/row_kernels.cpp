@@ -1,7 +1,159 @@
+// SSE2 row loops for the formats of up to 32 bits a pixel. Four pixels are
+// handled at a time as one vector per channel: decoding shifts, masks and
+// converts each field exactly as the general rule does (the same integer
+// times the same single-precision step), encoding scales, adds 0.5 and
+// clamps before converting to an integer, which gives the same integer as
+// converting first and clamping after (the bounds are integers; NaN goes to
+// the lower bound both ways). The last count % 4 pixels use the general rule.
 #include "pixel/row_kernels.h"
+
+#include <emmintrin.h>
+
+#include "pixel/plain_formats.h"
 
 namespace nerro::pixel::detail {
 
-RowKernels FindRowKernels(D3DFORMAT) { return {}; }
+namespace {
+
+// Loads four pixel words of F as 32-bit lanes.
+template <class F>
+inline __m128i LoadWords(const uint8_t* src) {
+  if constexpr (F::kBytes == 4) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+  } else if constexpr (F::kBytes == 2) {
+    const __m128i w = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
+    return _mm_unpacklo_epi16(w, _mm_setzero_si128());
+  } else {
+    int32_t v;
+    std::memcpy(&v, src, 4);
+    const __m128i b = _mm_cvtsi32_si128(v);
+    return _mm_unpacklo_epi16(_mm_unpacklo_epi8(b, _mm_setzero_si128()), _mm_setzero_si128());
+  }
+}
+
+// Stores four 32-bit lanes as pixel words of F (each lane holds a word).
+template <class F>
+inline void StoreWords(uint8_t* dst, __m128i words) {
+  if constexpr (F::kBytes == 4) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), words);
+  } else if constexpr (F::kBytes == 2) {
+    // Sign-extend the low halves so the saturating pack keeps them as they are.
+    const __m128i s = _mm_srai_epi32(_mm_slli_epi32(words, 16), 16);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packs_epi32(s, s));
+  } else {
+    const __m128i h = _mm_packs_epi32(words, words);
+    const int32_t v = _mm_cvtsi128_si32(_mm_packus_epi16(h, h));
+    std::memcpy(dst, &v, 4);
+  }
+}
+
+template <Field f>
+inline __m128 DecodeFieldVec(__m128i words) {
+  __m128i n;
+  if constexpr (f.isSigned) {
+    n = _mm_srai_epi32(_mm_slli_epi32(words, 32 - f.shift - f.bits), 32 - f.bits);
+    n = _mm_max_epi16(n, _mm_set1_epi32(-static_cast<int32_t>(f.MaxCode())));
+    if constexpr (f.bits > 16) static_assert(f.bits <= 16, "16-bit signed lanes only");
+  } else {
+    n = _mm_and_si128(_mm_srli_epi32(words, f.shift),
+                      _mm_set1_epi32(static_cast<int32_t>(f.Mask())));
+  }
+  return _mm_mul_ps(_mm_cvtepi32_ps(n), _mm_set1_ps(f.Step()));
+}
+
+template <Field f>
+inline __m128i EncodeFieldVec(__m128 value) {
+  const __m128 t = _mm_add_ps(_mm_mul_ps(value, _mm_set1_ps(f.Scale())), _mm_set1_ps(0.5f));
+  const __m128 c = _mm_min_ps(_mm_max_ps(t, _mm_set1_ps(f.Lowest())), _mm_set1_ps(f.Scale()));
+  __m128i q = _mm_cvttps_epi32(c);
+  if constexpr (f.isSigned) {
+    // Round down: step back by one where truncation went up (negative
+    // non-integers), then keep the field's bits of the two's complement.
+    q = _mm_add_epi32(q, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(q), c)));
+    q = _mm_and_si128(q, _mm_set1_epi32(static_cast<int32_t>(f.Mask())));
+  }
+  return _mm_slli_epi32(q, f.shift);
+}
+
+inline __m128& Lane(__m128 (&v)[4], unsigned channel) { return v[channel]; }
+
+template <class F>
+void DecodeRowSse2(const uint8_t* src, D3DCOLORVALUE* out, uint32_t count) {
+  uint32_t x = 0;
+  for (; x + 4 <= count; x += 4) {
+    const __m128i words = LoadWords<F>(src + size_t{x} * F::kBytes);
+    __m128 c[4] = {_mm_set1_ps(F::kDefault.r), _mm_set1_ps(F::kDefault.g),
+                   _mm_set1_ps(F::kDefault.b), _mm_set1_ps(F::kDefault.a)};
+    [&]<size_t... I>(std::index_sequence<I...>) {
+      ((Lane(c, F::kFields[I].channel) = DecodeFieldVec<F::kFields[I]>(words)), ...);
+    }(std::make_index_sequence<F::kFieldCount>{});
+    if constexpr (F::kSpecial == Special::kLuminance) c[kG] = c[kB] = c[kR];
+    _MM_TRANSPOSE4_PS(c[0], c[1], c[2], c[3]);
+    float* o = &out[x].r;
+    _mm_storeu_ps(o, c[0]);
+    _mm_storeu_ps(o + 4, c[1]);
+    _mm_storeu_ps(o + 8, c[2]);
+    _mm_storeu_ps(o + 12, c[3]);
+  }
+  GenericDecodeRow<F>(src + size_t{x} * F::kBytes, out + x, count - x);
+}
+
+template <class F>
+void EncodeRowSse2(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count) {
+  uint32_t x = 0;
+  for (; x + 4 <= count; x += 4) {
+    const float* p = &in[x].r;
+    __m128 c[4] = {_mm_loadu_ps(p), _mm_loadu_ps(p + 4), _mm_loadu_ps(p + 8),
+                   _mm_loadu_ps(p + 12)};
+    _MM_TRANSPOSE4_PS(c[0], c[1], c[2], c[3]);
+    __m128i words = _mm_setzero_si128();
+    [&]<size_t... I>(std::index_sequence<I...>) {
+      ((words = _mm_or_si128(words, EncodeFieldVec<F::kFields[I]>(c[F::kFields[I].channel]))),
+       ...);
+    }(std::make_index_sequence<F::kFieldCount>{});
+    StoreWords<F>(dst + size_t{x} * F::kBytes, words);
+  }
+  GenericEncodeRow<F>(in + x, dst + size_t{x} * F::kBytes, count - x);
+}
+
+template <class F>
+constexpr RowKernels Sse2Kernels() {
+  return {&DecodeRowSse2<F>, &EncodeRowSse2<F>};
+}
+
+}  // namespace
+
+RowKernels FindRowKernels(D3DFORMAT format) {
+  switch (static_cast<uint32_t>(format)) {
+    case D3DFMT_A8R8G8B8: return Sse2Kernels<fmt::A8R8G8B8>();
+    case D3DFMT_X8R8G8B8: return Sse2Kernels<fmt::X8R8G8B8>();
+    case D3DFMT_A8B8G8R8: return Sse2Kernels<fmt::A8B8G8R8>();
+    case D3DFMT_X8B8G8R8: return Sse2Kernels<fmt::X8B8G8R8>();
+    case D3DFMT_A2R10G10B10: return Sse2Kernels<fmt::A2R10G10B10>();
+    case D3DFMT_A2B10G10R10: return Sse2Kernels<fmt::A2B10G10R10>();
+    case D3DFMT_G16R16: return Sse2Kernels<fmt::G16R16>();
+    case D3DFMT_R5G6B5: return Sse2Kernels<fmt::R5G6B5>();
+    case D3DFMT_X1R5G5B5: return Sse2Kernels<fmt::X1R5G5B5>();
+    case D3DFMT_A1R5G5B5: return Sse2Kernels<fmt::A1R5G5B5>();
+    case D3DFMT_A4R4G4B4: return Sse2Kernels<fmt::A4R4G4B4>();
+    case D3DFMT_X4R4G4B4: return Sse2Kernels<fmt::X4R4G4B4>();
+    case D3DFMT_A8R3G3B2: return Sse2Kernels<fmt::A8R3G3B2>();
+    case D3DFMT_R3G3B2: return Sse2Kernels<fmt::R3G3B2>();
+    case D3DFMT_A8: return Sse2Kernels<fmt::A8>();
+    case D3DFMT_L8: return Sse2Kernels<fmt::L8>();
+    case D3DFMT_A8L8: return Sse2Kernels<fmt::A8L8>();
+    case D3DFMT_A4L4: return Sse2Kernels<fmt::A4L4>();
+    case D3DFMT_L16:
+    case D3DFMT_D16_LOCKABLE: return Sse2Kernels<fmt::L16>();
+    case D3DFMT_INTERNAL_AL16: return Sse2Kernels<fmt::AL16>();
+    case D3DFMT_V8U8: return Sse2Kernels<fmt::V8U8>();
+    case D3DFMT_L6V5U5: return Sse2Kernels<fmt::L6V5U5>();
+    case D3DFMT_X8L8V8U8: return Sse2Kernels<fmt::X8L8V8U8>();
+    case D3DFMT_Q8W8V8U8: return Sse2Kernels<fmt::Q8W8V8U8>();
+    case D3DFMT_V16U16: return Sse2Kernels<fmt::V16U16>();
+    case D3DFMT_A2W10V10U10: return Sse2Kernels<fmt::A2W10V10U10>();
+    default: return {};
+  }
+}
 
 }  // namespace nerro::pixel::detail
