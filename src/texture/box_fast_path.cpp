@@ -186,6 +186,11 @@ void boxHalveXrgb32Simd(const uint8_t* s, uint32_t sp, uint8_t* d, uint32_t dp, 
 #endif
 }
 
+BoxHalveRoutine chosenArgb32Routine() {
+  if (gArgb32Routine == firstUseArgb32) chooseRoutines();
+  return gArgb32Routine;
+}
+
 BoxHalveRoutine boxHalveRoutine(D3DFORMAT format) {
   switch (format) {
     case D3DFMT_A8R8G8B8:

@@ -28,6 +28,9 @@ void boxHalveXrgb32Plain(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t,
 void boxHalveArgb32Simd(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t, uint32_t);
 void boxHalveXrgb32Simd(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t, uint32_t);
 
+// The routine the four-channel 32-bit formats use, chosen now if not yet.
+BoxHalveRoutine chosenArgb32Routine();
+
 // Tests: forget the chosen 32-bit routines so the next use chooses again.
 void resetBoxHalveRoutines();
 

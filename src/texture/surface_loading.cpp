@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "d3d9/com_ptr.h"
 #include "math/math.h"
 #include "texture/blit_strategies.h"
 
@@ -30,23 +31,6 @@ void releaseAndClear(T*& object) {
     object = nullptr;
   }
 }
-
-// Holds one reference and releases it at scope end.
-template <typename T>
-class Ref {
- public:
-  Ref() = default;
-  ~Ref() { releaseAndClear(p_); }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  T** out() { return &p_; }
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-
- private:
-  T* p_ = nullptr;
-};
 
 bool isDxt(D3DFORMAT f) {
   return f == D3DFMT_DXT1 || f == D3DFMT_DXT2 || f == D3DFMT_DXT3 || f == D3DFMT_DXT4 || f == D3DFMT_DXT5;
@@ -183,8 +167,8 @@ HRESULT SurfaceLock::lock(PixelRegion& out, IDirect3DSurface9* surface, const PA
       DebugMute mute;
       hr = CopySurfaceBits(surface, copySurface_);
       if (FAILED(hr) && shift == 0) {
-        Ref<IDirect3DSurface9> renderTarget;
-        hr = device_->CreateRenderTarget(w, h, desc.Format, D3DMULTISAMPLE_NONE, 0, TRUE, renderTarget.out(),
+        d3d9::ComPtr<IDirect3DSurface9> renderTarget;
+        hr = device_->CreateRenderTarget(w, h, desc.Format, D3DMULTISAMPLE_NONE, 0, TRUE, renderTarget.put(),
                                          nullptr);
         if (SUCCEEDED(hr)) hr = device_->StretchRect(surface, nullptr, renderTarget.get(), nullptr, D3DTEXF_NONE);
         if (SUCCEEDED(hr)) hr = CopySurfaceBits(renderTarget.get(), copySurface_);
@@ -254,6 +238,7 @@ HRESULT SurfaceLock::lock(PixelRegion& out, IDirect3DSurface9* surface, const PA
   out.palette = palette;
 
   flags_ = flags;
+  lockFlags_ = lockFlags;
   surface_ = surface;
   surface_->AddRef();
   return S_OK;
@@ -272,6 +257,7 @@ HRESULT SurfaceLock::unlock() {
   releaseCopy();
   releaseAndClear(surface_);
   flags_ = 0;
+  lockFlags_ = 0;
   return S_OK;
 }
 
@@ -433,8 +419,8 @@ HRESULT FillSurfaceFromSurface(IDirect3DSurface9* destination, const PALETTEENTR
                               : RECT{0, 0, static_cast<int32_t>(sourceDesc.Width),
                                      static_cast<int32_t>(sourceDesc.Height)};
     if (d.right - d.left == s.right - s.left && d.bottom - d.top == s.bottom - s.top) {
-      Ref<IDirect3DDevice9> device;
-      if (SUCCEEDED(source->GetDevice(device.out()))) {
+      d3d9::ComPtr<IDirect3DDevice9> device;
+      if (SUCCEEDED(source->GetDevice(device.put()))) {
         HRESULT copied = E_FAIL;
         {
           DebugMute mute;
@@ -463,8 +449,8 @@ HRESULT FillSurfaceFromSurface(IDirect3DSurface9* destination, const PALETTEENTR
                              sourcePalette, &box, filter, colorKey);
   if (SUCCEEDED(hr) && sourceDesc.Pool == D3DPOOL_DEFAULT && destDesc.Pool != D3DPOOL_DEFAULT) {
     // A lost device's surfaces hold no valid content.
-    Ref<IDirect3DDevice9> device;
-    if (FAILED(source->GetDevice(device.out())) || device->TestCooperativeLevel() != S_OK)
+    d3d9::ComPtr<IDirect3DDevice9> device;
+    if (FAILED(source->GetDevice(device.put())) || device->TestCooperativeLevel() != S_OK)
       hr = D3DERR_DEVICELOST;
   }
   lock.unlock();

@@ -74,6 +74,7 @@ class SurfaceLock {
 
   // What the current lock holds, for tests.
   uint32_t flags() const { return flags_; }
+  uint32_t lockFlags() const { return lockFlags_; }  // the D3DLOCK_* flags used
   IDirect3DSurface9* copySurface() const { return copySurface_; }
   IDirect3DTexture9* copyTexture() const { return copyTexture_; }
 
@@ -81,6 +82,7 @@ class SurfaceLock {
   void releaseCopy();
 
   uint32_t flags_ = 0;
+  uint32_t lockFlags_ = 0;
   IDirect3DSurface9* surface_ = nullptr;
   IDirect3DSurface9* copySurface_ = nullptr;
   IDirect3DTexture9* copyTexture_ = nullptr;

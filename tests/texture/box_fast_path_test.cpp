@@ -1,7 +1,10 @@
 #include "texture/box_fast_path.h"
 
+#include "math/math_testing.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -125,6 +128,22 @@ TEST(BoxFastPath, XByteWrittenZeroAndNoRoutineForOtherFormats) {
   EXPECT_EQ(out, 0x00102030u);
   for (D3DFORMAT f : {D3DFMT_R8G8B8, D3DFMT_P8, D3DFMT_A2R10G10B10, D3DFMT_A32B32G32R32F, D3DFMT_DXT1})
     EXPECT_EQ(boxHalveRoutine(f), nullptr) << f;
+}
+
+TEST(BoxFastPath, DisableMmxSettingSelectsPlainRoutines) {
+  setenv("V3OD_DisableMMX", "1", 1);
+  math::testing::resetMathState();
+  resetBoxHalveRoutines();
+  EXPECT_EQ(chosenArgb32Routine(), &boxHalveArgb32Plain);
+  unsetenv("V3OD_DisableMMX");
+  math::testing::resetMathState();
+  resetBoxHalveRoutines();
+  const BoxHalveRoutine chosen = chosenArgb32Routine();
+  EXPECT_EQ(chosen, math::isMmxAvailable() ? &boxHalveArgb32Simd : &boxHalveArgb32Plain);
+  // Once chosen, the choice stays for the process.
+  setenv("V3OD_DisableMMX", "1", 1);
+  EXPECT_EQ(chosenArgb32Routine(), chosen);
+  unsetenv("V3OD_DisableMMX");
 }
 
 }  // namespace
