@@ -151,10 +151,14 @@ inline int32_t TruncClamp(float q, float lo, float hi) {
 // -126, and no value lands more than one step from its code).
 template <Field f>
 inline float StepOf(float t) {
+  // Inline forms of trunc and floor: below 2^23 in magnitude through an
+  // integer conversion, above it (and for NaN) the value itself.
+  if (!(std::fabs(t) < 8388608.0f)) return t;
+  const float q = static_cast<float>(static_cast<int32_t>(t));
   if constexpr (f.isSigned) {
-    return std::floor(t);
+    return q > t ? q - 1.0f : q;
   } else {
-    return std::trunc(t);
+    return q;
   }
 }
 
