@@ -210,27 +210,37 @@ TEST_F(TextureFromImage, PaletteRules) {
   std::vector<PALETTEENTRY> colours(256);
   for (uint32_t i = 0; i < 256; ++i) colours[i] = {uint8_t(i), uint8_t(255 - i), uint8_t(i / 2), 255};
   const auto coloured = makeBmp(16, 4, 8, indices, colours);
-  for (D3DCOLOR key : {D3DCOLOR{0}, D3DCOLOR{0xFF000000u | 5u << 16 | 250u << 8 | 2u}}) {
+  const auto argbOf = [](const PALETTEENTRY& e) {
+    return 0xFF000000u | uint32_t{e.peRed} << 16 | uint32_t{e.peGreen} << 8 | e.peBlue;
+  };
+  const D3DCOLOR key5 = argbOf(colours[5]);
+  for (D3DCOLOR key : {D3DCOLOR{0}, key5}) {
     SCOPED_TRACE(key);
-    PALETTEENTRY out[256];
     ComPtr<IDirect3DTexture9> t;
     ASSERT_EQ(MakeTextureFromImage(device.get(), coloured.data(), static_cast<uint32_t>(coloured.size()), 0, 0, 1,
-                                   0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, FilterNone, FilterBox, key, nullptr, out,
+                                   0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, FilterNone, FilterBox, key, nullptr, nullptr,
                                    t.put()),
               S_OK);
     t->GetLevelDesc(0, &desc);
     EXPECT_EQ(desc.Format, key ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8);
-    EXPECT_EQ(out[5].peFlags, key ? 0 : 255);
-    EXPECT_EQ(out[6].peFlags, 255);
     const LevelPixels level0 = readLevel(t.get(), 0);
-    const auto argbOf = [](const PALETTEENTRY& e) {
-      return 0xFF000000u | uint32_t{e.peRed} << 16 | uint32_t{e.peGreen} << 8 | e.peBlue;
-    };
     // X8R8G8B8 leaves the top byte unspecified: compare colour only there.
     const uint32_t mask = key ? 0xFFFFFFFFu : 0x00FFFFFFu;
     EXPECT_EQ(level0.at(15, 0) & mask, argbOf(colours[45]) & mask);
     EXPECT_EQ(level0.at(1, 0) & mask, key ? 0u : argbOf(colours[5]) & mask);
   }
+
+  // With a palette argument the palettised format is kept for the device to
+  // substitute (A8R8G8B8 here), and the caller's palette carries the key.
+  PALETTEENTRY out[256];
+  ComPtr<IDirect3DTexture9> t;
+  ASSERT_EQ(MakeTextureFromImage(device.get(), coloured.data(), static_cast<uint32_t>(coloured.size()), 0, 0, 1, 0,
+                                 D3DFMT_UNKNOWN, D3DPOOL_MANAGED, FilterNone, FilterBox, key5, nullptr, out, t.put()),
+            S_OK);
+  EXPECT_EQ(out[5].peFlags, 0);
+  EXPECT_EQ(out[5].peRed, 0);
+  EXPECT_EQ(out[6].peFlags, 255);
+  EXPECT_EQ(readLevel(t.get(), 0).at(1, 0), 0u);
 }
 
 TEST_F(TextureFromImage, DefaultPoolIsFilledThroughStaging) {
