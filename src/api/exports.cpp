@@ -1,0 +1,120 @@
+// The fifteen exports. Each but dispose and setWindowSize first makes sure
+// the context exists and returns its failure value at once when it cannot
+// be made. No exception leaves an export: anything raised inside turns into
+// the export's failure value.
+#include "nerroPolygon.h"
+
+#include "api/context.h"
+#include "renderer/polygon_set.h"
+
+namespace {
+
+constexpr int32_t kFailed = 0;
+constexpr int32_t kDone = 1;
+
+template <class Result, class Work>
+Result guarded(Result failure, Work&& work) noexcept {
+  try {
+    return work();
+  } catch (...) {
+    return failure;
+  }
+}
+
+// Exports whose work joins later (polygons, texture assignment): the
+// common first step, then the failure value.
+int32_t notYetWired() {
+  nerro::api::ensureContext();
+  return kFailed;
+}
+
+}  // namespace
+
+extern "C" {
+
+NERRO_EXPORT int32_t create(void) {
+  return guarded(kFailed, [] { return nerro::api::ensureContext(); });
+}
+
+NERRO_EXPORT void dispose(void) {
+  guarded(0, [] {
+    nerro::api::disposeContext();
+    return 0;
+  });
+}
+
+NERRO_EXPORT void NERRO_CALLEE setWindowSize(int32_t width, int32_t height) {
+  nerro::renderer::windowWidth = width;
+  nerro::renderer::windowHeight = height;
+}
+
+NERRO_EXPORT int32_t NERRO_CALLEE loadTexture(const char* /*name*/, uint32_t bitmap, int32_t width,
+                                              int32_t height) {
+  return guarded(kFailed, [&] {
+    if (!nerro::api::ensureContext()) return kFailed;
+    void* pixels = nerro::api::resolveBitmapPixels(bitmap, width, height, false);
+    if (pixels == nullptr) return kFailed;
+    // The texture list (loading, BMP image, texture creation) joins here.
+    return kFailed;
+  });
+}
+
+NERRO_EXPORT int32_t clearTextures(void) {
+  return guarded(kFailed, [] {
+    if (!nerro::api::ensureContext()) return kFailed;
+    nerro::api::context()->textureEntries.clear();
+    return kDone;
+  });
+}
+
+NERRO_EXPORT uint32_t makePolygon(int32_t /*quad*/, const float* /*corners*/) {
+  return guarded(0u, [] {
+    if (!nerro::api::ensureContext()) return 0u;
+    return 0u;  // polygon making joins here
+  });
+}
+
+NERRO_EXPORT int32_t NERRO_CALLEE disposePolygon(uint32_t /*id*/) {
+  return guarded(kFailed, notYetWired);
+}
+
+NERRO_EXPORT int32_t clearPolygons(void) {
+  return guarded(kFailed, notYetWired);
+}
+
+NERRO_EXPORT int32_t setupTextures(uint32_t /*id*/, const char* /*name*/, uint32_t /*slot*/,
+                                   const float* /*coords*/) {
+  return guarded(kFailed, notYetWired);
+}
+
+NERRO_EXPORT int32_t NERRO_CALLEE setupTranslate(uint32_t /*id*/, const float* /*offsets*/, int32_t /*unused*/) {
+  return guarded(kFailed, notYetWired);
+}
+
+NERRO_EXPORT int32_t NERRO_CALLEE setupScale(uint32_t /*id*/, const float* /*factors*/, int32_t /*unused*/) {
+  return guarded(kFailed, notYetWired);
+}
+
+NERRO_EXPORT int32_t NERRO_CALLEE setupRotX(uint32_t /*id*/, const float* /*angle*/, int32_t /*unused*/) {
+  return guarded(kFailed, notYetWired);
+}
+
+NERRO_EXPORT int32_t NERRO_CALLEE setupRotY(uint32_t /*id*/, const float* /*angle*/, int32_t /*unused*/) {
+  return guarded(kFailed, notYetWired);
+}
+
+NERRO_EXPORT int32_t NERRO_CALLEE setupRotZ(uint32_t /*id*/, const float* /*angle*/, int32_t /*unused*/) {
+  return guarded(kFailed, notYetWired);
+}
+
+NERRO_EXPORT int32_t NERRO_CALLEE drawPaint(uint32_t bitmap, int32_t width, int32_t height) {
+  return guarded(static_cast<int32_t>(E_FAIL), [&] {
+    if (!nerro::api::ensureContext()) return static_cast<int32_t>(E_FAIL);
+    void* pixels = nerro::api::resolveBitmapPixels(bitmap, width, height, true);
+    if (pixels == nullptr) return static_cast<int32_t>(E_FAIL);
+    // The frame (clear, polygons, read-back into `pixels`) joins here.
+    return static_cast<int32_t>(E_FAIL);
+  });
+}
+
+}  // extern "C"
