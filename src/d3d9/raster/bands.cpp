@@ -11,9 +11,8 @@ BandPool& BandPool::instance() {
 }
 
 BandPool::BandPool() {
-  unsigned n = std::thread::hardware_concurrency();
-  n = std::clamp(n, 1u, 8u);
-  for (unsigned i = 1; i < n; ++i) workers_.emplace_back([this, i] { work(static_cast<int>(i)); });
+  unsigned n = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+  for (unsigned i = 1; i < n; ++i) workers_.emplace_back([this] { work(); });
 }
 
 BandPool::~BandPool() {
@@ -25,39 +24,45 @@ BandPool::~BandPool() {
   for (std::thread& t : workers_) t.join();
 }
 
-void BandPool::run(const std::function<void(int)>& task) {
-  if (workers_.empty()) {
-    task(0);
+// Takes bands until none is left.
+void BandPool::drain() {
+  for (int band; (band = next_.fetch_add(1, std::memory_order_relaxed)) < bands_;) (*task_)(band);
+}
+
+void BandPool::run(int bands, const std::function<void(int)>& task) {
+  if (workers_.empty() || bands <= 1) {
+    for (int b = 0; b < bands; ++b) task(b);
     return;
   }
   std::lock_guard<std::mutex> serial(runMutex_);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     task_ = &task;
-    pending_ = static_cast<int>(workers_.size());
+    bands_ = bands;
+    next_.store(0, std::memory_order_relaxed);
+    busy_ = static_cast<int>(workers_.size());
     ++generation_;
   }
   wake_.notify_all();
-  task(0);
+  drain();
+  // Workers that wake late find no band left and report at once.
   std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [this] { return pending_ == 0; });
+  done_.wait(lock, [this] { return busy_ == 0; });
   task_ = nullptr;
 }
 
-void BandPool::work(int band) {
+void BandPool::work() {
   uint64_t seen = 0;
   for (;;) {
-    const std::function<void(int)>* task;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, [&] { return stop_ || generation_ != seen; });
       if (stop_) return;
       seen = generation_;
-      task = task_;
     }
-    (*task)(band);
+    drain();
     std::lock_guard<std::mutex> lock(mutex_);
-    if (--pending_ == 0) done_.notify_one();
+    if (--busy_ == 0) done_.notify_one();
   }
 }
 

@@ -1,8 +1,10 @@
-// Worker threads that share a draw by bands of rows. Each row belongs to one
-// band, and a band draws its rows in primitive order, so every pixel sees
-// the same operations in the same order however many threads there are.
+// Worker threads that share a draw by bands of rows. The target's rows are
+// cut into bands of kBandRows; whichever thread takes a band draws all of
+// the draw's triangles into it, in primitive order. Every pixel so sees the
+// same operations in the same order, whichever thread and however many.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -12,8 +14,7 @@
 
 namespace nerro::raster {
 
-// Rows of one band chunk; row y belongs to band (y / kBandRows) % bandCount.
-constexpr int32_t kBandRows = 8;
+constexpr int32_t kBandRows = 16;
 
 class BandPool {
  public:
@@ -22,21 +23,24 @@ class BandPool {
   BandPool(const BandPool&) = delete;
   BandPool& operator=(const BandPool&) = delete;
 
-  int bandCount() const { return static_cast<int>(workers_.size()) + 1; }
-  // Runs task(band) for every band, the calling thread taking band 0, and
-  // returns when all are done.
-  void run(const std::function<void(int)>& task);
+  int threadCount() const { return static_cast<int>(workers_.size()) + 1; }
+  // Runs task(band) once for every band in [0, bands), spread over the
+  // calling thread and the workers; returns when all are done.
+  void run(int bands, const std::function<void(int)>& task);
 
  private:
   BandPool();
-  void work(int band);
+  void work();
+  void drain();
 
   std::vector<std::thread> workers_;
   std::mutex mutex_;
   std::condition_variable wake_, done_;
   const std::function<void(int)>* task_ = nullptr;
+  int bands_ = 0;
+  std::atomic<int> next_{0};
   uint64_t generation_ = 0;
-  int pending_ = 0;
+  int busy_ = 0;
   bool stop_ = false;
   std::mutex runMutex_;  // one draw at a time through the pool
 };

@@ -65,38 +65,31 @@ Scratch& scratch() {
   return s;
 }
 
-void rasteriseBand(const DrawContext& dc, const std::vector<Triangle>& tris, int band, int bands) {
+// Rows [y0, y1] of every triangle, in order.
+void rasteriseRows(const DrawContext& dc, const std::vector<Triangle>& tris, int32_t y0, int32_t y1) {
   for (const Triangle& t : tris) {
-    int32_t y = t.minY;
-    while (y <= t.maxY) {
-      int32_t chunk = y / kBandRows;
-      int32_t owner = chunk % bands;
-      if (owner != band) {
-        int32_t next = chunk + (band - owner + bands) % bands;
-        y = next * kBandRows;
-        continue;
-      }
-      int32_t end = std::min(t.maxY, (chunk + 1) * kBandRows - 1);
-      for (; y <= end; ++y) {
-        int32_t xs, xe;
-        if (rowSpan(t, y, xs, xe)) dc.span(dc, t, y, xs, xe);
-      }
+    const int32_t end = std::min(t.maxY, y1);
+    for (int32_t y = std::max(t.minY, y0); y <= end; ++y) {
+      int32_t xs, xe;
+      if (rowSpan(t, y, xs, xe)) dc.span(dc, t, y, xs, xe);
     }
   }
 }
 
-void rasterise(const DrawContext& dc, const std::vector<Triangle>& tris) {
+void rasterise(const DrawContext& dc, const std::vector<Triangle>& tris, const Scissor& scissor) {
   if (tris.empty()) return;
   uint64_t pixels = 0;
   for (const Triangle& t : tris)
     pixels += static_cast<uint64_t>(t.maxX - t.minX + 1) * static_cast<uint64_t>(t.maxY - t.minY + 1);
-  BandPool* pool = pixels >= kThreadedPixels ? &BandPool::instance() : nullptr;
-  if (!pool || pool->bandCount() == 1) {
-    rasteriseBand(dc, tris, 0, 1);
+  const int bands = (scissor.y1 - scissor.y0 + kBandRows - 1) / kBandRows;
+  if (pixels < kThreadedPixels || bands < 2) {
+    rasteriseRows(dc, tris, scissor.y0, scissor.y1 - 1);
     return;
   }
-  const int bands = pool->bandCount();
-  pool->run([&](int band) { rasteriseBand(dc, tris, band, bands); });
+  BandPool::instance().run(bands, [&](int band) {
+    const int32_t y0 = scissor.y0 + band * kBandRows;
+    rasteriseRows(dc, tris, y0, std::min(scissor.y1 - 1, y0 + kBandRows - 1));
+  });
 }
 
 }  // namespace
@@ -185,7 +178,7 @@ HRESULT drawPrimitive(const RasterState& state, const ColorTarget& color, const 
           s.triangles.pop_back();
       }
     }
-    rasterise(dc, s.triangles);
+    rasterise(dc, s.triangles, scissor);
   }
   return S_OK;
 }

@@ -12,25 +12,65 @@
 namespace nerro::raster {
 namespace {
 
-struct Lanes {
-  alignas(16) int32_t v[4];
-};
+// One stage's texture as the span loop reads it, copied into locals so that
+// the colour stores cannot force reloads.
+struct FastTexture {
+  const StageSampler* sampler;
+  const uint32_t* texels;
+  __m128i maskU, maskV, pitch;
+  __m128 width, height;
+  bool wrapPow2;  // wrap on both axes over power-of-two sizes: no lane work
 
-// Texel indices of four lanes to texels, with the stage's address modes.
-inline __m128i fetch4(const StageSampler& s, __m128i ix, __m128i iy) {
-  const SampleLevel& l = s.level[s.firstLevel];
-  Lanes x, y;
-  _mm_store_si128(reinterpret_cast<__m128i*>(x.v), ix);
-  _mm_store_si128(reinterpret_cast<__m128i*>(y.v), iy);
-  alignas(16) uint32_t out[4];
-  for (int k = 0; k < 4; ++k) {
-    int32_t tx = detail::addressTexel(x.v[k], l.width, l.maskU, l.pow2, s.addressU);
-    int32_t ty = detail::addressTexel(y.v[k], l.height, l.maskV, l.pow2, s.addressV);
-    out[k] = (tx | ty) < 0 ? s.border
-                           : l.texels[static_cast<size_t>(ty) * static_cast<size_t>(l.pitch) + static_cast<size_t>(tx)];
+  explicit FastTexture(const StageSampler& s) : sampler(&s) {
+    if (!s.bound) {
+      texels = nullptr;
+      maskU = maskV = pitch = _mm_setzero_si128();
+      width = height = _mm_setzero_ps();
+      wrapPow2 = false;
+      return;
+    }
+    const SampleLevel& l = s.level[s.firstLevel];
+    texels = l.texels;
+    maskU = _mm_set1_epi32(static_cast<int32_t>(l.maskU));
+    maskV = _mm_set1_epi32(static_cast<int32_t>(l.maskV));
+    pitch = _mm_set1_epi32(l.pitch);
+    width = _mm_set1_ps(l.fwidth);
+    height = _mm_set1_ps(l.fheight);
+    wrapPow2 = l.pow2 && s.addressU == D3DTADDRESS_WRAP && s.addressV == D3DTADDRESS_WRAP &&
+               static_cast<uint64_t>(l.height) * static_cast<uint64_t>(l.pitch) < (1ull << 31);
   }
-  return _mm_load_si128(reinterpret_cast<const __m128i*>(out));
-}
+
+  // Texel indices of four lanes to texels, with the stage's address modes.
+  inline __m128i fetch(__m128i ix, __m128i iy) const {
+    alignas(16) uint32_t out[4];
+    if (wrapPow2) {
+      const __m128i x = _mm_and_si128(ix, maskU), y = _mm_and_si128(iy, maskV);
+      // y * pitch + x on 32-bit lanes (the level is below 2^31 texels).
+      const __m128i even = _mm_mul_epu32(y, pitch);
+      const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(y, 32), pitch);
+      const __m128i prod = _mm_unpacklo_epi32(_mm_shuffle_epi32(even, 0x08), _mm_shuffle_epi32(odd, 0x08));
+      alignas(16) uint32_t idx[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(idx), _mm_add_epi32(prod, x));
+      out[0] = texels[idx[0]];
+      out[1] = texels[idx[1]];
+      out[2] = texels[idx[2]];
+      out[3] = texels[idx[3]];
+    } else {
+      const StageSampler& s = *sampler;
+      const SampleLevel& l = s.level[s.firstLevel];
+      alignas(16) int32_t x[4], y[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(x), ix);
+      _mm_store_si128(reinterpret_cast<__m128i*>(y), iy);
+      for (int k = 0; k < 4; ++k) {
+        const int32_t tx = detail::addressTexel(x[k], l.width, l.maskU, l.pow2, s.addressU);
+        const int32_t ty = detail::addressTexel(y[k], l.height, l.maskV, l.pow2, s.addressV);
+        out[k] = (tx | ty) < 0 ? s.border
+                               : texels[static_cast<size_t>(ty) * static_cast<size_t>(l.pitch) + static_cast<size_t>(tx)];
+      }
+    }
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(out));
+  }
+};
 
 // floor(min(max(t, -limit), limit)) as integers; NaN gives -limit.
 inline __m128i boundedFloor(__m128 t) {
@@ -79,10 +119,7 @@ void fastSpan(const DrawContext& dc, const Triangle& t, int32_t y, int32_t xs, i
   const __m128 v0 = _mm_set1_ps(t.attr[kV0].c + t.attr[kV0].dy * fy), v0dx = _mm_set1_ps(t.attr[kV0].dx);
   const __m128 u1 = _mm_set1_ps(t.attr[kU1].c + t.attr[kU1].dy * fy), u1dx = _mm_set1_ps(t.attr[kU1].dx);
   const __m128 v1 = _mm_set1_ps(t.attr[kV1].c + t.attr[kV1].dy * fy), v1dx = _mm_set1_ps(t.attr[kV1].dx);
-  const SampleLevel& l0 = dc.sampler[0].level[dc.sampler[0].firstLevel];
-  const SampleLevel& l1 = dc.sampler[1].level[dc.sampler[1].firstLevel];
-  const __m128 w0 = _mm_set1_ps(kTex0 ? l0.fwidth : 0.0f), h0 = _mm_set1_ps(kTex0 ? l0.fheight : 0.0f);
-  const __m128 w1 = _mm_set1_ps(kTex1 ? l1.fwidth : 0.0f), h1 = _mm_set1_ps(kTex1 ? l1.fheight : 0.0f);
+  const FastTexture tex0(dc.sampler[0]), tex1(dc.sampler[1]);
   const __m128 one = _mm_set1_ps(1.0f), tiny = _mm_set1_ps(1e-30f);
   const __m128i ones = _mm_set1_epi32(-1), bias16 = _mm_set1_epi32(32768);
 
@@ -124,12 +161,12 @@ void fastSpan(const DrawContext& dc, const Triangle& t, int32_t y, int32_t xs, i
     if (kTex0) {
       __m128 u = _mm_mul_ps(_mm_add_ps(u0, _mm_mul_ps(u0dx, fx)), w);
       __m128 v = _mm_mul_ps(_mm_add_ps(v0, _mm_mul_ps(v0dx, fx)), w);
-      color = fetch4(dc.sampler[0], boundedFloor(_mm_mul_ps(u, w0)), boundedFloor(_mm_mul_ps(v, h0)));
+      color = tex0.fetch(boundedFloor(_mm_mul_ps(u, tex0.width)), boundedFloor(_mm_mul_ps(v, tex0.height)));
     }
     if (kTex1) {
       __m128 u = _mm_mul_ps(_mm_add_ps(u1, _mm_mul_ps(u1dx, fx)), w);
       __m128 v = _mm_mul_ps(_mm_add_ps(v1, _mm_mul_ps(v1dx, fx)), w);
-      __m128i t1 = fetch4(dc.sampler[1], boundedFloor(_mm_mul_ps(u, w1)), boundedFloor(_mm_mul_ps(v, h1)));
+      __m128i t1 = tex1.fetch(boundedFloor(_mm_mul_ps(u, tex1.width)), boundedFloor(_mm_mul_ps(v, tex1.height)));
       // Colour times texel 1; the alpha stays (times 255).
       color = modulate4(color, _mm_or_si128(t1, _mm_set1_epi32(static_cast<int32_t>(0xFF000000u))));
     }
