@@ -45,7 +45,7 @@ inline bool havePillow() {
   return std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
 }
 
-inline bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+inline bool run(const std::string& command) { return std::system(("( " + command + " ) >/dev/null 2>&1").c_str()) == 0; }
 
 // A fresh directory, removed with everything in it at the end of the scope.
 class TempDir {
