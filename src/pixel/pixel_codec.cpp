@@ -4,16 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "pixel/plain_codec.h"
-
-#if __has_include("pixel/packed_pair_codec.h")
-#include "pixel/packed_pair_codec.h"
-#define NERRO_PIXEL_HAS_PAIR_CODEC 1
-#endif
-#if __has_include("pixel/block_codec.h")
 #include "pixel/block_codec.h"
-#define NERRO_PIXEL_HAS_BLOCK_CODEC 1
-#endif
+#include "pixel/packed_pair_codec.h"
+#include "pixel/plain_codec.h"
 
 namespace nerro::pixel {
 
@@ -32,8 +25,6 @@ const DitherTable kOrderedDitherTable = {
 };
 
 namespace {
-
-constexpr float kErrorAhead = 7.0f / 16.0f;
 
 // Values below lo become lo; values at or above hi, and NaN, become hi.
 inline float Clamp(float x, float lo, float hi) { return x < lo ? lo : (x < hi ? x : hi); }
@@ -298,18 +289,14 @@ std::unique_ptr<PixelCodec> CreatePixelCodec(const PixelRegion& region) {
     case D3DFMT_UYVY:
     case D3DFMT_R8G8_B8G8:
     case D3DFMT_G8R8_G8B8:
-#ifdef NERRO_PIXEL_HAS_PAIR_CODEC
       codec = CreatePackedPairCodec(region);
-#endif
       break;
     case D3DFMT_DXT1:
     case D3DFMT_DXT2:
     case D3DFMT_DXT3:
     case D3DFMT_DXT4:
     case D3DFMT_DXT5:
-#ifdef NERRO_PIXEL_HAS_BLOCK_CODEC
       codec = CreateBlockCodec(region);
-#endif
       break;
     default:
       codec = detail::CreatePlainCodec(region);

@@ -127,11 +127,8 @@ class PixelCodec {
 
 // A new codec for the region's format, owned by the caller; null when the
 // format has no codec or an allocation fails. The packed-pair formats (YUY2,
-// UYVY, RGBG, GRGB) and DXT1 to DXT5 are served, once their headers exist,
-// by these functions of packed_pair_codec.h and block_codec.h:
-//   std::unique_ptr<PixelCodec> CreatePackedPairCodec(const PixelRegion&);
-//   std::unique_ptr<PixelCodec> CreateBlockCodec(const PixelRegion&);
-// Palette loading and colour-key rounding are done here for every codec.
+// UYVY, RGBG, GRGB) and DXT1 to DXT5 are served by CreatePackedPairCodec
+// (packed_pair_codec.h) and CreateBlockCodec (block_codec.h). Palette loading and colour-key rounding are done here for every codec.
 std::unique_ptr<PixelCodec> CreatePixelCodec(const PixelRegion& region);
 
 }  // namespace nerro::pixel

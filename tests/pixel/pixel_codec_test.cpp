@@ -384,6 +384,21 @@ TEST(PixelCodecFactory, FormatsWithoutCodecGiveNull) {
   EXPECT_EQ(CreatePixelCodec(r)->range, RangeSigned);
   r.format = D3DFMT_R16F;
   EXPECT_EQ(CreatePixelCodec(r)->range, RangeFloat);
+  // Pairs and blocks: not addressable, memory pointer and box left as given.
+  r.box = {2, 0, 4, 2, 0, 1};
+  r.bounds = {0, 0, 4, 4, 0, 1};
+  for (D3DFORMAT f : {D3DFMT_YUY2, D3DFMT_UYVY, D3DFMT_R8G8_B8G8, D3DFMT_G8R8_G8B8, D3DFMT_DXT1,
+                      D3DFMT_DXT2, D3DFMT_DXT3, D3DFMT_DXT4, D3DFMT_DXT5}) {
+    r.format = f;
+    auto c = CreatePixelCodec(r);
+    ASSERT_NE(c, nullptr) << f;
+    EXPECT_FALSE(c->addressable);
+    EXPECT_EQ(c->bytesPerPixel, 0u);
+    EXPECT_EQ(c->pixels, mem);
+    EXPECT_EQ(c->box.Left, 2u);
+    EXPECT_EQ(c->width, 2u);
+    EXPECT_EQ(c->range, RangeUnsigned);
+  }
 }
 
 TEST(PixelCodecDither, OrderedTableFollowsSerpentineVisits) {
