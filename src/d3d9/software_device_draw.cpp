@@ -51,6 +51,30 @@ void fillRect(Image2D& image, const RECT& r, uint32_t pixel, uint32_t bytes) {
   }
 }
 
+// A 16-bit colour pixel widened to A8R8G8B8 (bit replication; alpha 255
+// where the format has none).
+uint32_t widen16(D3DFORMAT format, uint32_t p) {
+  auto expand = [](uint32_t v, uint32_t bits) {
+    return bits == 4 ? v * 17 : bits == 5 ? (v << 3) | (v >> 2) : (v << 2) | (v >> 4);
+  };
+  uint32_t a = 255, r, g, b;
+  switch (format) {
+    case D3DFMT_R5G6B5:
+      r = expand((p >> 11) & 31, 5), g = expand((p >> 5) & 63, 6), b = expand(p & 31, 5);
+      break;
+    case D3DFMT_X1R5G5B5:
+    case D3DFMT_A1R5G5B5:
+      if (format == D3DFMT_A1R5G5B5) a = (p & 0x8000) ? 255 : 0;
+      r = expand((p >> 10) & 31, 5), g = expand((p >> 5) & 31, 5), b = expand(p & 31, 5);
+      break;
+    default:  // A4R4G4B4, X4R4G4B4
+      if (format == D3DFMT_A4R4G4B4) a = expand(p >> 12, 4);
+      r = expand((p >> 8) & 15, 4), g = expand((p >> 4) & 15, 4), b = expand(p & 15, 4);
+      break;
+  }
+  return (a << 24) | (r << 16) | (g << 8) | b;
+}
+
 RECT intersect(const RECT& a, const RECT& b) {
   RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom)};
   if (r.right < r.left) r.right = r.left;
@@ -97,8 +121,66 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE primitiveType, uint32_t primiti
   ++control().calls.drawPrimitive;
   if (vertexData == nullptr || primitiveCount == 0 || vertexStride == 0) return D3DERR_INVALIDCALL;
   if (primitiveType < D3DPT_POINTLIST || primitiveType > D3DPT_TRIANGLEFAN) return D3DERR_INVALIDCALL;
-  if (!inScene_) return D3DERR_INVALIDCALL;
-  return S_OK;
+  if (!inScene_ || !backBuffer_) return D3DERR_INVALIDCALL;
+
+  Image2D& target = backBuffer_->image;
+  const bool wide = target.format == D3DFMT_A8R8G8B8 || target.format == D3DFMT_X8R8G8B8;
+  uint32_t probe = 0, bytes = 0;
+  if (!wide && !packColor(target.format, 0, &probe, &bytes)) return S_OK;  // a target the pipeline cannot write
+
+  raster::ColorTarget color;
+  color.width = target.width;
+  color.height = target.height;
+  if (wide) {
+    color.bits = target.bits.data();
+    color.pitch = target.pitch;
+  } else {
+    // Draw into a 32-bit copy of a 16-bit back buffer and narrow it after.
+    wideTarget_.resize(static_cast<size_t>(target.width) * target.height);
+    for (uint32_t y = 0; y < target.height; ++y) {
+      const auto* row = reinterpret_cast<const uint16_t*>(target.row(y));
+      for (uint32_t x = 0; x < target.width; ++x)
+        wideTarget_[static_cast<size_t>(y) * target.width + x] = widen16(target.format, row[x]);
+    }
+    color.bits = reinterpret_cast<uint8_t*>(wideTarget_.data());
+    color.pitch = static_cast<int32_t>(target.width * 4);
+  }
+
+  raster::DepthTarget depth;
+  if (depthBuffer_ && (depthBuffer_->image.format == D3DFMT_D16 || depthBuffer_->image.format == D3DFMT_D16_LOCKABLE)) {
+    depth.bits = reinterpret_cast<uint16_t*>(depthBuffer_->image.bits.data());
+    depth.pitch = depthBuffer_->image.pitch;
+  }
+
+  raster::TextureView views[raster::kStageCount];
+  for (uint32_t stage = 0; stage < raster::kStageCount; ++stage) {
+    auto* texture = dynamic_cast<Texture*>(textures_[stage]);
+    auto& levels = stageLevels_[stage];
+    levels.clear();
+    if (texture == nullptr) continue;  // nothing bound, or a cube or volume texture: opaque white
+    for (uint32_t level = 0; level < texture->GetLevelCount(); ++level) {
+      const uint32_t* argb = decodedLevel(texture, level);
+      if (argb == nullptr) break;
+      const Image2D& im = texture->levels[level]->image;
+      levels.push_back(raster::TextureLevel{argb, im.width, im.height, im.width});
+    }
+    if (!levels.empty()) views[stage] = raster::TextureView{levels.data(), static_cast<uint32_t>(levels.size())};
+  }
+
+  const HRESULT hr = raster::drawPrimitive(raster_, color, depth, views, primitiveType, primitiveCount, vertexData,
+                                           vertexStride, fvf_);
+  if (!wide) {
+    for (uint32_t y = 0; y < target.height; ++y) {
+      auto* row = reinterpret_cast<uint16_t*>(target.row(y));
+      for (uint32_t x = 0; x < target.width; ++x) {
+        uint32_t pixel = 0;
+        packColor(target.format, wideTarget_[static_cast<size_t>(y) * target.width + x], &pixel, &bytes);
+        row[x] = static_cast<uint16_t>(pixel);
+      }
+    }
+  }
+  ++backBuffer_->version;
+  return hr;
 }
 
 const uint32_t* Device::decodedLevel(Texture* texture, uint32_t level) {

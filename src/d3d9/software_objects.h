@@ -381,6 +381,10 @@ class Device final : public IDirect3DDevice9 {
   uint32_t fvf_ = 0;
   D3DVIEWPORT9 viewport_{};
   raster::RasterState raster_;
+  // Scratch of DrawPrimitiveUP, kept between draws: a 32-bit copy of a
+  // 16-bit back buffer and the level views of the two stages.
+  std::vector<uint32_t> wideTarget_;
+  std::vector<raster::TextureLevel> stageLevels_[raster::kStageCount];
 };
 
 }  // namespace nerro::d3d9::detail
