@@ -877,10 +877,13 @@ Quat* quatSlerp(Quat* out, const Quat* q1, const Quat* q2, float t) {
   h *= sigma;
   float k1, k2;
   if (1.0f - h > 1.1920929e-7f) {
-    const float theta = std::atan2(std::sqrt(1.0f - h * h), h);
-    const float sinTheta = std::sin(theta);
-    k1 = std::sin((1.0f - t) * theta) / sinTheta;
-    k2 = std::sin(t * theta) / sinTheta;
+    // theta = atan2(sqrt(1 - h^2), h) = acos(h) for h in [0, 1], and its sine
+    // is that square root.
+    const float sinTheta = std::sqrt((1.0f - h) * (1.0f + h));
+    const float theta = std::acos(h);
+    const float inv = 1.0f / sinTheta;
+    k1 = std::sin((1.0f - t) * theta) * inv;
+    k2 = std::sin(t * theta) * inv;
   } else {
     k1 = 1.0f - t;
     k2 = t;
