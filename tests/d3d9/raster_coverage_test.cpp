@@ -363,6 +363,9 @@ TEST(RasterCoverage, BadArgumentsAreRefusedAndDrawNothing) {
   EXPECT_EQ(drawPrimitive(s, c, t.depth(), nullptr, D3DPT_LINELIST, 1, v, sizeof(Vertex), kFvf), D3DERR_INVALIDCALL);
   EXPECT_EQ(drawPrimitive(s, c, t.depth(), nullptr, D3DPT_TRIANGLELIST, 1, nullptr, sizeof(Vertex), kFvf),
             D3DERR_INVALIDCALL);
+  EXPECT_EQ(drawPrimitive(s, c, t.depth(), nullptr, D3DPT_TRIANGLESTRIP, kMaxPrimitiveCount + 1, v, sizeof(Vertex),
+                          kFvf),
+            D3DERR_INVALIDCALL);
   EXPECT_EQ(vertexSize(kFvf), 28u);
   EXPECT_EQ(vertexSize(kColorFvf), 16u);
 }

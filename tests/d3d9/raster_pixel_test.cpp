@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "d3d9/raster/rasterizer.h"
+#include "platform/platform.h"
 
 namespace nerro::raster {
 namespace {
@@ -369,6 +370,25 @@ TEST(RasterPixel, FastRoutinesMatchTheGeneralOneByteForByte) {
       EXPECT_EQ(fast.color, general.color) << address << " " << blend;
       EXPECT_EQ(fast.depth, general.depth) << address << " " << blend;
     }
+  }
+}
+
+TEST(RasterPixel, WideAndNarrowVectorRoutinesGiveTheSameBytes) {
+  platform::CpuFeatures real = platform::cpuFeatures();
+  if (!real.avx2) GTEST_SKIP() << "no AVX2 here";
+  for (uint32_t address : {D3DTADDRESS_WRAP, D3DTADDRESS_CLAMP}) {
+    RasterState s = screenState(200, 120);
+    rendererStages(s);
+    s.samplers[1].addressU = address;
+    Frame wide(200, 120), narrow(200, 120);
+    busyScene(s, wide, false);
+    platform::CpuFeatures sse2 = real;
+    sse2.avx2 = false;
+    platform::overrideCpuFeatures(sse2);
+    busyScene(s, narrow, false);
+    platform::overrideCpuFeatures(std::nullopt);
+    EXPECT_EQ(wide.color, narrow.color) << address;
+    EXPECT_EQ(wide.depth, narrow.depth) << address;
   }
 }
 

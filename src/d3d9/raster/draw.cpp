@@ -105,6 +105,7 @@ HRESULT drawPrimitive(const RasterState& state, const ColorTarget& color, const 
   if (primitiveType != D3DPT_TRIANGLELIST && primitiveType != D3DPT_TRIANGLESTRIP &&
       primitiveType != D3DPT_TRIANGLEFAN)
     return D3DERR_INVALIDCALL;
+  if (primitiveCount > kMaxPrimitiveCount) return D3DERR_INVALIDCALL;
   if (primitiveCount == 0) return S_OK;
   if (!vertices) return D3DERR_INVALIDCALL;
 

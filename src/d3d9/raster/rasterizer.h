@@ -112,6 +112,10 @@ bool setSamplerState(RasterState& state, uint32_t sampler, uint32_t type, uint32
 // D3DTS_WORLD, D3DTS_VIEW or D3DTS_PROJECTION; false for any other.
 bool setTransform(RasterState& state, uint32_t transform, const D3DMATRIX& matrix);
 
+// Most primitives one draw may ask for (as a hardware device reports in its
+// MaxPrimitiveCount); larger counts are refused.
+constexpr uint32_t kMaxPrimitiveCount = 0x555555;
+
 // Result of a draw. Bad arguments are refused as a whole before anything is
 // drawn (D3DERR_INVALIDCALL); geometry that cannot be drawn (NaN, behind the
 // eye, degenerate, culled) simply draws nothing.

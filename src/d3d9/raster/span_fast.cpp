@@ -6,6 +6,8 @@
 
 #include <emmintrin.h>
 
+#include "platform/platform.h"
+
 #include <cstddef>
 #include <cstring>
 
@@ -42,7 +44,6 @@ struct FastTexture {
 
   // Texel indices of four lanes to texels, with the stage's address modes.
   inline __m128i fetch(__m128i ix, __m128i iy) const {
-    alignas(16) uint32_t out[4];
     if (wrapPow2) {
       const __m128i x = _mm_and_si128(ix, maskU), y = _mm_and_si128(iy, maskV);
       // y * pitch + x on 32-bit lanes (the level is below 2^31 texels).
@@ -51,14 +52,13 @@ struct FastTexture {
       const __m128i prod = _mm_unpacklo_epi32(_mm_shuffle_epi32(even, 0x08), _mm_shuffle_epi32(odd, 0x08));
       alignas(16) uint32_t idx[4];
       _mm_store_si128(reinterpret_cast<__m128i*>(idx), _mm_add_epi32(prod, x));
-      out[0] = texels[idx[0]];
-      out[1] = texels[idx[1]];
-      out[2] = texels[idx[2]];
-      out[3] = texels[idx[3]];
-    } else {
+      return gather(texels[idx[0]], texels[idx[1]], texels[idx[2]], texels[idx[3]]);
+    }
+    {
       const StageSampler& s = *sampler;
       const SampleLevel& l = s.level[s.firstLevel];
       alignas(16) int32_t x[4], y[4];
+      uint32_t out[4];
       _mm_store_si128(reinterpret_cast<__m128i*>(x), ix);
       _mm_store_si128(reinterpret_cast<__m128i*>(y), iy);
       for (int k = 0; k < 4; ++k) {
@@ -67,8 +67,18 @@ struct FastTexture {
         out[k] = (tx | ty) < 0 ? s.border
                                : texels[static_cast<size_t>(ty) * static_cast<size_t>(l.pitch) + static_cast<size_t>(tx)];
       }
+      return gather(out[0], out[1], out[2], out[3]);
     }
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(out));
+  }
+
+  // Four loaded texels into one vector (through registers: a vector load of
+  // four separate scalar stores would stall on store forwarding).
+  static inline __m128i gather(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    const __m128i ab = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int32_t>(a)),
+                                          _mm_cvtsi32_si128(static_cast<int32_t>(b)));
+    const __m128i cd = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int32_t>(c)),
+                                          _mm_cvtsi32_si128(static_cast<int32_t>(d)));
+    return _mm_unpacklo_epi64(ab, cd);
   }
 };
 
@@ -241,6 +251,7 @@ SpanRoutine chooseFastSpan(const DrawContext& dc) {
     return nullptr;
   if (dc.blender.enabled && !dc.blender.srcAlphaOver) return nullptr;
   const bool blend = dc.blender.enabled;
+  if (platform::cpuFeatures().avx2) return fastSpanAvx2(depth, blend, tex0, tex1);
   if (depth) return blend ? pickTextures<true, true>(tex0, tex1) : pickTextures<true, false>(tex0, tex1);
   return blend ? pickTextures<false, true>(tex0, tex1) : pickTextures<false, false>(tex0, tex1);
 }

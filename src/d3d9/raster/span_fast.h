@@ -10,7 +10,11 @@
 
 namespace nerro::raster {
 
-// The fast routine for the context, or null when none fits.
+// The fast routine for the context, or null when none fits: eight pixels at a
+// time where the processor has AVX2, else four with SSE2.
 SpanRoutine chooseFastSpan(const DrawContext& dc);
+
+// The AVX2 routines (call only where the processor has AVX2).
+SpanRoutine fastSpanAvx2(bool depth, bool blend, bool tex0, bool tex1);
 
 }  // namespace nerro::raster
