@@ -360,10 +360,18 @@ TEST_F(TierSelection, SseTierMatchesGenericRoutines) {
 }
 
 TEST_F(TierSelection, Sse2TierMatchesGenericRoutines) {
-  nerro::platform::overrideCpuFeatures(cpu(true, true));
-  const MathDispatch t = selectNow();
-  ASSERT_EQ(mathTier(), MathTierSse2);
-  compareEverySlot(t, 3);
+  // Four-wide array forms, and eight-wide where the processor has AVX2.
+  for (bool avx2 : {false, true}) {
+    if (avx2 && !nerro::platform::cpuFeatures().avx2) continue;
+    SCOPED_TRACE(avx2 ? "avx2" : "sse2");
+    clear();
+    auto features = cpu(true, true);
+    features.avx2 = avx2;
+    nerro::platform::overrideCpuFeatures(features);
+    const MathDispatch t = selectNow();
+    ASSERT_EQ(mathTier(), MathTierSse2);
+    compareEverySlot(t, 3);
+  }
 }
 
 TEST_F(TierSelection, AmdTierMatchesGenericRoutines) {
