@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include <cstring>
+#include <utility>
 
 namespace nerro::pixel {
 namespace {
@@ -26,21 +27,92 @@ inline float clamp01(float x) {
   return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f;
 }
 
-// ---- Small 3-channel vector helpers (explicit evaluation order) ----------
-struct V3 {
-  float r, g, b;
+// ---- 3-channel vectors -------------------------------------------------------
+// The colour encoder is written once over a vector type. Both types perform
+// the same single-precision operations in the same order (lane-wise SSE
+// arithmetic is IEEE single precision like scalar arithmetic; dot products
+// add red + green first, then blue), so they give bit-identical results.
+// Plain floats: the transcription kept for verification.
+struct ScalarV3 {
+  float x[3];
+  static ScalarV3 set(float r, float g, float b) { return {{r, g, b}}; }
+  static ScalarV3 zero() { return {{0.0f, 0.0f, 0.0f}}; }
+  float r() const { return x[0]; }
+  float g() const { return x[1]; }
+  float b() const { return x[2]; }
+  friend ScalarV3 operator+(ScalarV3 a, ScalarV3 b) { return {{a.x[0] + b.x[0], a.x[1] + b.x[1], a.x[2] + b.x[2]}}; }
+  friend ScalarV3 operator-(ScalarV3 a, ScalarV3 b) { return {{a.x[0] - b.x[0], a.x[1] - b.x[1], a.x[2] - b.x[2]}}; }
+  friend ScalarV3 operator*(ScalarV3 a, ScalarV3 b) { return {{a.x[0] * b.x[0], a.x[1] * b.x[1], a.x[2] * b.x[2]}}; }
+  friend ScalarV3 operator*(ScalarV3 a, float s) { return {{a.x[0] * s, a.x[1] * s, a.x[2] * s}}; }
+  friend ScalarV3 operator/(ScalarV3 a, float s) { return {{a.x[0] / s, a.x[1] / s, a.x[2] / s}}; }
+  friend float dot(ScalarV3 a, ScalarV3 b) { return a.x[0] * b.x[0] + a.x[1] * b.x[1] + a.x[2] * b.x[2]; }
+  // p < m ? p : m and p > m ? p : m, channel by channel.
+  friend ScalarV3 lower(ScalarV3 p, ScalarV3 m) {
+    for (int c = 0; c < 3; ++c)
+      if (p.x[c] < m.x[c]) m.x[c] = p.x[c];
+    return m;
+  }
+  friend ScalarV3 upper(ScalarV3 p, ScalarV3 m) {
+    for (int c = 0; c < 3; ++c)
+      if (p.x[c] > m.x[c]) m.x[c] = p.x[c];
+    return m;
+  }
+  friend bool allSquaresBelow(ScalarV3 a, float eps) {
+    return a.x[0] * a.x[0] < eps && a.x[1] * a.x[1] < eps && a.x[2] * a.x[2] < eps;
+  }
+  // Each channel put on the 5:6:5 grid (no clamping).
+  friend ScalarV3 snap565(ScalarV3 c) {
+    return {{static_cast<float>(quantize(c.x[0], 31.0f)) * k1Over31,
+             static_cast<float>(quantize(c.x[1], 63.0f)) * k1Over63,
+             static_cast<float>(quantize(c.x[2], 31.0f)) * k1Over31}};
+  }
 };
-inline V3 operator+(V3 a, V3 b) { return {a.r + b.r, a.g + b.g, a.b + b.b}; }
-inline V3 operator-(V3 a, V3 b) { return {a.r - b.r, a.g - b.g, a.b - b.b}; }
-inline V3 operator*(V3 a, V3 b) { return {a.r * b.r, a.g * b.g, a.b * b.b}; }
-inline V3 operator*(V3 a, float s) { return {a.r * s, a.g * s, a.b * s}; }
-inline V3 operator/(V3 a, float s) { return {a.r / s, a.g / s, a.b / s}; }
-inline float dot(V3 a, V3 b) { return a.r * b.r + a.g * b.g + a.b * b.b; }
-inline V3 toV3(WeightedColor c) { return {c.r, c.g, c.b}; }
-inline WeightedColor toWeighted(V3 c) { return {c.r, c.g, c.b}; }
-constexpr V3 kWeights{kLuminanceWeights.r, kLuminanceWeights.g, kLuminanceWeights.b};
-constexpr V3 kInverseWeights{kInverseLuminanceWeights.r, kInverseLuminanceWeights.g,
-                             kInverseLuminanceWeights.b};
+
+// SSE: red, green, blue in lanes 0..2, lane 3 held at 0.
+struct SseV3 {
+  __m128 v;
+  static SseV3 set(float r, float g, float b) { return {_mm_set_ps(0.0f, b, g, r)}; }
+  static SseV3 zero() { return {_mm_setzero_ps()}; }
+  float r() const { return _mm_cvtss_f32(v); }
+  float g() const { return _mm_cvtss_f32(_mm_shuffle_ps(v, v, 1)); }
+  float b() const { return _mm_cvtss_f32(_mm_movehl_ps(v, v)); }
+  friend SseV3 operator+(SseV3 a, SseV3 b) { return {_mm_add_ps(a.v, b.v)}; }
+  friend SseV3 operator-(SseV3 a, SseV3 b) { return {_mm_sub_ps(a.v, b.v)}; }
+  friend SseV3 operator*(SseV3 a, SseV3 b) { return {_mm_mul_ps(a.v, b.v)}; }
+  friend SseV3 operator*(SseV3 a, float s) { return {_mm_mul_ps(a.v, _mm_set1_ps(s))}; }
+  friend SseV3 operator/(SseV3 a, float s) { return {_mm_div_ps(a.v, _mm_set1_ps(s))}; }
+  friend float dot(SseV3 a, SseV3 b) {
+    const __m128 m = _mm_mul_ps(a.v, b.v);
+    const __m128 rg = _mm_add_ss(m, _mm_shuffle_ps(m, m, 1));
+    return _mm_cvtss_f32(_mm_add_ss(rg, _mm_movehl_ps(m, m)));
+  }
+  // MINPS/MAXPS return their second operand unless the first compares
+  // smaller (larger), which is exactly "p < m ? p : m" with NaN kept out.
+  friend SseV3 lower(SseV3 p, SseV3 m) { return {_mm_min_ps(p.v, m.v)}; }
+  friend SseV3 upper(SseV3 p, SseV3 m) { return {_mm_max_ps(p.v, m.v)}; }
+  friend bool allSquaresBelow(SseV3 a, float eps) {
+    return _mm_movemask_ps(_mm_cmplt_ps(_mm_mul_ps(a.v, a.v), _mm_set1_ps(eps))) == 15;
+  }
+  friend SseV3 snap565(SseV3 c) {
+    const __m128 scale = _mm_set_ps(0.0f, 31.0f, 63.0f, 31.0f);
+    const __m128 step = _mm_set_ps(0.0f, k1Over31, k1Over63, k1Over31);
+    const __m128i q = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(c.v, scale), _mm_set1_ps(0.5f)));
+    return {_mm_mul_ps(_mm_cvtepi32_ps(q), step)};
+  }
+};
+
+template <typename V>
+inline V load(const WeightedColor& c) { return V::set(c.r, c.g, c.b); }
+template <typename V>
+inline V loadRgb(const D3DCOLORVALUE& c) { return V::set(c.r, c.g, c.b); }
+template <typename V>
+inline WeightedColor toWeighted(V c) { return {c.r(), c.g(), c.b()}; }
+template <typename V>
+inline V weights() { return V::set(kLuminanceWeights.r, kLuminanceWeights.g, kLuminanceWeights.b); }
+template <typename V>
+inline V inverseWeights() {
+  return V::set(kInverseLuminanceWeights.r, kInverseLuminanceWeights.g, kInverseLuminanceWeights.b);
+}
 
 // Floyd-Steinberg inside one 4x4 block: shares leaving the block are dropped.
 template <typename T>
@@ -170,22 +242,21 @@ void UnpremultiplyBlock(D3DCOLORVALUE* t) {
 
 // ---- Endpoint searches -------------------------------------------------------
 
-void OptimizeColorEndpoints(const WeightedColor* points, unsigned steps, WeightedColor* outA,
+namespace {
+
+template <typename V>
+void optimizeColorEndpoints(const WeightedColor* points, unsigned steps, WeightedColor* outA,
                             WeightedColor* outB) {
-  V3 p[16];
-  for (int i = 0; i < 16; ++i) p[i] = toV3(points[i]);
+  V p[16];
+  for (int i = 0; i < 16; ++i) p[i] = load<V>(points[i]);
 
   // Bounding box, clipped to the weighted unit cube.
-  V3 X = kWeights, Y{0.0f, 0.0f, 0.0f};
+  V X = weights<V>(), Y = V::zero();
   for (int i = 0; i < 16; ++i) {
-    if (p[i].r < X.r) X.r = p[i].r;
-    if (p[i].g < X.g) X.g = p[i].g;
-    if (p[i].b < X.b) X.b = p[i].b;
-    if (p[i].r > Y.r) Y.r = p[i].r;
-    if (p[i].g > Y.g) Y.g = p[i].g;
-    if (p[i].b > Y.b) Y.b = p[i].b;
+    X = lower(p[i], X);
+    Y = upper(p[i], Y);
   }
-  const V3 diag = Y - X;
+  const V diag = Y - X;
   const float len2 = dot(diag, diag);
   if (len2 < kSmallestNormal) {
     *outA = toWeighted(X);
@@ -194,13 +265,14 @@ void OptimizeColorEndpoints(const WeightedColor* points, unsigned steps, Weighte
   }
 
   // Pick the box diagonal that best follows the points.
-  const V3 mid = (X + Y) * 0.5f;
-  const V3 dir = diag / len2;
+  const V mid = (X + Y) * 0.5f;
+  const V dir = diag / len2;
   float sums[4] = {0.0f, 0.0f, 0.0f, 0.0f};
   for (int i = 0; i < 16; ++i) {
-    const V3 q = (p[i] - mid) * dir;
-    const float s0 = q.r + q.g + q.b, s1 = q.r + q.g - q.b;
-    const float s2 = q.r - q.g + q.b, s3 = q.r - q.g - q.b;
+    const V q = (p[i] - mid) * dir;
+    const float qr = q.r(), qg = q.g(), qb = q.b();
+    const float s0 = qr + qg + qb, s1 = qr + qg - qb;
+    const float s2 = qr - qg + qb, s3 = qr - qg - qb;
     sums[0] += s0 * s0;
     sums[1] += s1 * s1;
     sums[2] += s2 * s2;
@@ -209,15 +281,12 @@ void OptimizeColorEndpoints(const WeightedColor* points, unsigned steps, Weighte
   int winner = 0;
   for (int k = 1; k < 4; ++k)
     if (sums[k] > sums[winner]) winner = k;
-  if (winner & 2) {
-    const float t = X.g;
-    X.g = Y.g;
-    Y.g = t;
-  }
-  if (winner & 1) {
-    const float t = X.b;
-    X.b = Y.b;
-    Y.b = t;
+  if (winner != 0) {
+    WeightedColor x = toWeighted(X), y = toWeighted(Y);
+    if (winner & 2) std::swap(x.g, y.g);
+    if (winner & 1) std::swap(x.b, y.b);
+    X = load<V>(x);
+    Y = load<V>(y);
   }
   if (len2 < 1.0f / 4096.0f) {
     *outA = toWeighted(X);
@@ -230,13 +299,13 @@ void OptimizeColorEndpoints(const WeightedColor* points, unsigned steps, Weighte
   const int last = static_cast<int>(steps) - 1;
   const float lastF = static_cast<float>(last);
   for (int iter = 0; iter < 8; ++iter) {
-    V3 S[4];
+    V S[4];
     for (int k = 0; k <= last; ++k) S[k] = X * ramp.w0[k] + Y * ramp.w1[k];
-    const V3 d = Y - X;
+    const V d = Y - X;
     const float l2 = dot(d, d);
     if (l2 < 1.0f / 4096.0f) break;
-    const V3 dirK = d * (lastF / l2);
-    V3 dX{0.0f, 0.0f, 0.0f}, dY{0.0f, 0.0f, 0.0f};
+    const V dirK = d * (lastF / l2);
+    V dX = V::zero(), dY = V::zero();
     float d2X = 0.0f, d2Y = 0.0f;
     for (int i = 0; i < 16; ++i) {
       const float t = dot(p[i] - X, dirK);
@@ -247,7 +316,7 @@ void OptimizeColorEndpoints(const WeightedColor* points, unsigned steps, Weighte
         k = last;
       else
         k = truncate(t + 0.5f);
-      const V3 diff = S[k] - p[i];
+      const V diff = S[k] - p[i];
       const float cx = ramp.w0[k] * 0.125f, cy = ramp.w1[k] * 0.125f;
       d2X += cx * ramp.w0[k];
       dX = dX + diff * cx;
@@ -257,12 +326,17 @@ void OptimizeColorEndpoints(const WeightedColor* points, unsigned steps, Weighte
     if (d2X > 0.0f) X = X - dX / d2X;
     if (d2Y > 0.0f) Y = Y - dY / d2Y;
     constexpr float kEps = 1.0f / 65536.0f;
-    if (dX.r * dX.r < kEps && dX.g * dX.g < kEps && dX.b * dX.b < kEps && dY.r * dY.r < kEps &&
-        dY.g * dY.g < kEps && dY.b * dY.b < kEps)
-      break;
+    if (allSquaresBelow(dX, kEps) && allSquaresBelow(dY, kEps)) break;
   }
   *outA = toWeighted(X);
   *outB = toWeighted(Y);
+}
+
+}  // namespace
+
+void OptimizeColorEndpoints(const WeightedColor* points, unsigned steps, WeightedColor* a,
+                            WeightedColor* b) {
+  optimizeColorEndpoints<SseV3>(points, steps, a, b);
 }
 
 void OptimizeAlphaEndpoints(const float* alphas, unsigned steps, float* outX, float* outY) {
@@ -324,7 +398,10 @@ void OptimizeAlphaEndpoints(const float* alphas, unsigned steps, float* outX, fl
 
 // ---- Colour block encoder ----------------------------------------------------
 
-void EncodeColorBlock(uint8_t* block, const D3DCOLORVALUE* in, bool alphaMode, bool dither) {
+namespace {
+
+template <typename V>
+void encodeColorBlock(uint8_t* block, const D3DCOLORVALUE* in, bool alphaMode, bool dither) {
   unsigned steps = 4;
   if (alphaMode) {
     int transparent = 0;
@@ -337,23 +414,24 @@ void EncodeColorBlock(uint8_t* block, const D3DCOLORVALUE* in, bool alphaMode, b
     }
     if (transparent > 0) steps = 3;
   }
+  const V W = weights<V>();
 
   // First pass: points on the 5:6:5 grid, in weighted space.
   WeightedColor points[16];
-  V3 err[16] = {};
+  V err[16];
+  for (V& e : err) e = V::zero();
   for (int i = 0; i < 16; ++i) {
-    V3 c{in[i].r, in[i].g, in[i].b};
+    V c = loadRgb<V>(in[i]);
     if (dither) c = c + err[i];
-    const V3 snapped{static_cast<float>(quantize(c.r, 31.0f)) * k1Over31,
-                     static_cast<float>(quantize(c.g, 63.0f)) * k1Over63,
-                     static_cast<float>(quantize(c.b, 31.0f)) * k1Over31};
+    const V snapped = snap565(c);
     if (dither) diffuse(err, i, c - snapped);
-    points[i] = toWeighted(snapped * kWeights);
+    points[i] = toWeighted(snapped * W);
   }
 
   WeightedColor A, B;
-  OptimizeColorEndpoints(points, steps, &A, &B);
-  const V3 ua = toV3(A) * kInverseWeights, ub = toV3(B) * kInverseWeights;
+  optimizeColorEndpoints<V>(points, steps, &A, &B);
+  const WeightedColor ua = toWeighted(load<V>(A) * inverseWeights<V>());
+  const WeightedColor ub = toWeighted(load<V>(B) * inverseWeights<V>());
   const uint16_t a = Pack565({ua.r, ua.g, ua.b, 1.0f});
   const uint16_t b = Pack565({ub.r, ub.g, ub.b, 1.0f});
   if (steps == 4 && a == b) {
@@ -372,35 +450,34 @@ void EncodeColorBlock(uint8_t* block, const D3DCOLORVALUE* in, bool alphaMode, b
     c0 = a > b ? b : a;
     c1 = a > b ? a : b;
   }
-  const D3DCOLORVALUE e0 = Expand565(c0), e1 = Expand565(c1);
-  const V3 start = V3{e0.r, e0.g, e0.b} * kWeights;
-  const V3 end = V3{e1.r, e1.g, e1.b} * kWeights;
-  V3 ramp[4];
+  const V start = loadRgb<V>(Expand565(c0)) * W;
+  const V end = loadRgb<V>(Expand565(c1)) * W;
+  V ramp[4];
   ramp[0] = start;
   ramp[1] = end;
-  const V3 span = end - start;
+  const V span = end - start;
   if (steps == 4) {
     ramp[2] = start + span * kOneThird;
     ramp[3] = start + span * kTwoThirds;
   } else {
     ramp[2] = start + span * 0.5f;
-    ramp[3] = V3{0.0f, 0.0f, 0.0f};
+    ramp[3] = V::zero();
   }
   const int last = static_cast<int>(steps) - 1;
   const float lastF = static_cast<float>(last);
-  V3 d{0.0f, 0.0f, 0.0f};
+  V d = V::zero();
   if (a != b) d = span * (lastF / dot(span, span));
   const uint32_t* order = steps == 4 ? kColorOrder4 : kColorOrder3;
 
   // Second pass: the code of each texel.
   uint32_t codes = 0;
-  for (int i = 0; i < 16; ++i) err[i] = V3{0.0f, 0.0f, 0.0f};
+  for (V& e : err) e = V::zero();
   for (int i = 0; i < 16; ++i) {
     uint32_t code;
     if (steps == 3 && in[i].a < 0.5f) {
       code = 3;
     } else {
-      V3 p = V3{in[i].r, in[i].g, in[i].b} * kWeights;
+      V p = loadRgb<V>(in[i]) * W;
       if (dither) p = p + err[i];
       const float t = dot(p - start, d);
       if (t <= 0.0f)
@@ -417,6 +494,22 @@ void EncodeColorBlock(uint8_t* block, const D3DCOLORVALUE* in, bool alphaMode, b
   store16(block + 2, c1);
   store32(block + 4, codes);
 }
+
+}  // namespace
+
+void EncodeColorBlock(uint8_t* block, const D3DCOLORVALUE* in, bool alphaMode, bool dither) {
+  encodeColorBlock<SseV3>(block, in, alphaMode, dither);
+}
+
+namespace detail {
+void EncodeColorBlockScalar(uint8_t* block, const D3DCOLORVALUE* in, bool alphaMode, bool dither) {
+  encodeColorBlock<ScalarV3>(block, in, alphaMode, dither);
+}
+void OptimizeColorEndpointsScalar(const WeightedColor* points, unsigned steps, WeightedColor* a,
+                                  WeightedColor* b) {
+  optimizeColorEndpoints<ScalarV3>(points, steps, a, b);
+}
+}  // namespace detail
 
 // ---- Decoders ----------------------------------------------------------------
 

@@ -78,4 +78,13 @@ void OptimizeAlphaEndpoints(const float* alphas, unsigned steps, float* x, float
 void PremultiplyBlock(D3DCOLORVALUE* texels);
 void UnpremultiplyBlock(D3DCOLORVALUE* texels);
 
+namespace detail {
+// Plain-float builds of EncodeColorBlock and OptimizeColorEndpoints (the
+// public ones run on SSE). Same arithmetic in the same order, hence the same
+// bits; kept so that tests can hold the two against each other.
+void EncodeColorBlockScalar(uint8_t* block, const D3DCOLORVALUE* in, bool alphaMode, bool dither);
+void OptimizeColorEndpointsScalar(const WeightedColor* points, unsigned steps, WeightedColor* a,
+                                  WeightedColor* b);
+}  // namespace detail
+
 }  // namespace nerro::pixel
