@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -245,6 +246,37 @@ TEST(BlockCodec, EveryBoxStaysInsideItsSurface) {
                   << "box " << l << "," << t << "-" << r << "," << bt << " texel " << x << "," << y;
             }
         }
+}
+
+TEST(BlockCodec, VolumesAddressEachSliceAndHandBuffersAcross) {
+  // Two slices of 4 x 8 texels (one block across, two block rows each).
+  const uint32_t slicePitch = 2 * 16;
+  std::vector<uint8_t> mem(2 * slicePitch, 0);
+  PixelRegion r;
+  r.pixels = mem.data();
+  r.format = D3DFMT_DXT3;
+  r.rowPitch = 16;
+  r.slicePitch = slicePitch;
+  r.bounds = r.box = {0, 0, 4, 8, 0, 2};
+  auto c = CreatePixelCodec(r);
+  ASSERT_NE(c, nullptr);
+  auto& b = static_cast<BlockCodec&>(*c);
+  D3DCOLORVALUE row[4];
+  for (uint32_t z = 0; z < 2; ++z)
+    for (uint32_t y = 0; y < 8; ++y) {
+      for (auto& t : row) t = {0, 0, 0, static_cast<float>(1 + y + 8 * z) * (1.0f / 15.0f)};
+      c->EncodeRow(y, z, row);
+      EXPECT_LE(b.pendingBuffers, 1u);
+    }
+  EXPECT_EQ(b.pendingBuffers, 0u);
+  for (uint32_t z = 0; z < 2; ++z)
+    for (uint32_t y = 0; y < 8; ++y) {
+      const uint8_t* blk = &mem[z * slicePitch + (y / 4) * 16];
+      // Alpha (1 + y + 8z) / 15, clamped at 1 for the last row.
+      EXPECT_EQ(blk[2 * (y % 4)] & 15u, std::min(1u + y + 8 * z, 15u)) << z << " " << y;
+      c->DecodeRow(y, z, row);
+      EXPECT_EQ(row[3].a, static_cast<float>(blk[2 * (y % 4) + 1] >> 4) * (1.0f / 15.0f));
+    }
 }
 
 TEST(BlockCodec, RoundTripKeepsExactAlpha) {
