@@ -188,13 +188,25 @@ class FloatCodec final : public PixelCodec {
                                     : L == FloatLayout::kG32R32F           ? 64
                                                                            : 128;
 
+  static constexpr uint32_t kBounce = 64;  // pixels per bounce-buffer step
+
  public:
   explicit FloatCodec(const PixelRegion& region) : PixelCodec(region, kBits, RangeFloat) {}
 
   HRESULT DecodeRow(uint32_t y, uint32_t z, D3DCOLORVALUE* out) override {
     const uint8_t* src = RowAddress(pixels, rowPitch, slicePitch, y, z);
     if constexpr (L == FloatLayout::kA16B16G16R16F) {
-      math::float16To32Array(&out[0].r, reinterpret_cast<const uint16_t*>(src), 4 * width);
+      if (reinterpret_cast<uintptr_t>(src) % alignof(uint16_t) == 0) {
+        math::float16To32Array(&out[0].r, reinterpret_cast<const uint16_t*>(src), 4 * width);
+      } else {
+        // Memory at an odd address: convert through an aligned bounce buffer.
+        uint16_t halves[4 * kBounce];
+        for (uint32_t x = 0; x < width; x += kBounce) {
+          const uint32_t n = width - x < kBounce ? width - x : kBounce;
+          std::memcpy(halves, src + size_t{x} * 8, size_t{n} * 8);
+          math::float16To32Array(&out[x].r, halves, 4 * n);
+        }
+      }
     } else if constexpr (L == FloatLayout::kA32B32G32R32F) {
       std::memcpy(static_cast<void*>(out), src, size_t{width} * sizeof(D3DCOLORVALUE));
     } else {
@@ -220,7 +232,16 @@ class FloatCodec final : public PixelCodec {
     const D3DCOLORVALUE* w = PrepareEncodeRow(in);
     uint8_t* dst = RowAddress(pixels, rowPitch, slicePitch, y, z);
     if constexpr (L == FloatLayout::kA16B16G16R16F) {
-      math::float32To16Array(reinterpret_cast<uint16_t*>(dst), &w[0].r, 4 * width);
+      if (reinterpret_cast<uintptr_t>(dst) % alignof(uint16_t) == 0) {
+        math::float32To16Array(reinterpret_cast<uint16_t*>(dst), &w[0].r, 4 * width);
+      } else {
+        uint16_t halves[4 * kBounce];
+        for (uint32_t x = 0; x < width; x += kBounce) {
+          const uint32_t n = width - x < kBounce ? width - x : kBounce;
+          math::float32To16Array(halves, &w[x].r, 4 * n);
+          std::memcpy(dst + size_t{x} * 8, halves, size_t{n} * 8);
+        }
+      }
     } else if constexpr (L == FloatLayout::kA32B32G32R32F) {
       std::memcpy(dst, static_cast<const void*>(w), size_t{width} * sizeof(D3DCOLORVALUE));
     } else {
