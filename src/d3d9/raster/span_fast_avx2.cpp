@@ -120,27 +120,24 @@ void fastSpan8(const DrawContext& dc, const Triangle& t, int32_t y, int32_t xs, 
 
   for (int32_t x = xs; x <= xe; x += 8) {
     const int32_t n = xe - x + 1 < 8 ? xe - x + 1 : 8;
-    alignas(32) uint32_t colorTail[8] = {};
-    alignas(16) uint16_t depthTail[8] = {};
+    // The last group of a row reads and writes only its n pixels: colour
+    // through masked loads and stores, depth through a small copy.
+    const __m256i live = n < 8 ? _mm256_cmpgt_epi32(_mm256_set1_epi32(n), lane) : ones;
     uint32_t* c = dst + x;
+    alignas(16) uint16_t depthTail[8] = {};
     uint16_t* zp = kDepth ? zrow + x : nullptr;
-    if (n < 8) {
-      std::memcpy(colorTail, c, static_cast<size_t>(n) * 4);
-      c = colorTail;
-      if (kDepth) {
-        std::memcpy(depthTail, zp, static_cast<size_t>(n) * 2);
-        zp = depthTail;
-      }
+    if (kDepth && n < 8) {
+      for (int32_t k = 0; k < n; ++k) depthTail[k] = zp[k];
+      zp = depthTail;
     }
     const __m256 fx = _mm256_cvtepi32_ps(_mm256_add_epi32(_mm256_set1_epi32(x - t.minX), lane));
-    __m256i pass = ones, d16 = _mm256_setzero_si256(), stored = _mm256_setzero_si256();
+    __m256i pass = live, d16 = _mm256_setzero_si256(), stored = _mm256_setzero_si256();
     if (kDepth) {
       __m256 z = _mm256_add_ps(z0, _mm256_mul_ps(zdx, fx));
       z = _mm256_min_ps(_mm256_max_ps(z, _mm256_setzero_ps()), one);
       d16 = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(z, _mm256_set1_ps(65535.0f)), _mm256_set1_ps(0.5f)));
       stored = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(zp)));
-      pass = _mm256_xor_si256(_mm256_cmpgt_epi32(d16, stored), ones);
-      if (n < 8) pass = _mm256_and_si256(pass, _mm256_cmpgt_epi32(_mm256_set1_epi32(n), lane));
+      pass = _mm256_andnot_si256(_mm256_cmpgt_epi32(d16, stored), live);
       if (_mm256_testz_si256(pass, pass)) continue;
     }
     const __m256 w = _mm256_div_ps(one, _mm256_max_ps(_mm256_add_ps(q0, _mm256_mul_ps(qdx, fx)), tiny));
@@ -157,18 +154,21 @@ void fastSpan8(const DrawContext& dc, const Triangle& t, int32_t y, int32_t xs, 
           tex1.fetch(boundedFloor(_mm256_mul_ps(u, tex1.width)), boundedFloor(_mm256_mul_ps(v, tex1.height)));
       color = modulate8(color, _mm256_or_si256(t1, _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u))));
     }
-    const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
-    if (kBlend) color = over8(color, old);
-    color = _mm256_blendv_epi8(old, color, pass);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c), color);
+    if (n == 8) {
+      const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
+      if (kBlend) color = over8(color, old);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(c), _mm256_blendv_epi8(old, color, pass));
+    } else {
+      int* ci = reinterpret_cast<int*>(c);
+      if (kBlend) color = over8(color, _mm256_maskload_epi32(ci, live));
+      _mm256_maskstore_epi32(ci, pass, color);
+    }
     if (kDepth) {
       const __m256i z = _mm256_blendv_epi8(stored, d16, pass);
       const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(z, z), 0x08);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(zp), _mm256_castsi256_si128(packed));
-    }
-    if (n < 8) {
-      std::memcpy(dst + x, colorTail, static_cast<size_t>(n) * 4);
-      if (kDepth) std::memcpy(zrow + x, depthTail, static_cast<size_t>(n) * 2);
+      if (n < 8)
+        for (int32_t k = 0; k < n; ++k) zrow[x + k] = depthTail[k];
     }
   }
 }
