@@ -6,6 +6,7 @@
 
 #include "api/context.h"
 #include "renderer/polygon_set.h"
+#include "renderer/texture_list.h"
 
 namespace {
 
@@ -48,21 +49,19 @@ NERRO_EXPORT void NERRO_CALLEE setWindowSize(int32_t width, int32_t height) {
   nerro::renderer::windowHeight = height;
 }
 
-NERRO_EXPORT int32_t NERRO_CALLEE loadTexture(const char* /*name*/, uint32_t bitmap, int32_t width,
-                                              int32_t height) {
+NERRO_EXPORT int32_t NERRO_CALLEE loadTexture(const char* name, uint32_t bitmap, int32_t width, int32_t height) {
   return guarded(kFailed, [&] {
     if (!nerro::api::ensureContext()) return kFailed;
     void* pixels = nerro::api::resolveBitmapPixels(bitmap, width, height, false);
     if (pixels == nullptr) return kFailed;
-    // The texture list (loading, BMP image, texture creation) joins here.
-    return kFailed;
+    return nerro::renderer::loadTexture(*nerro::api::context(), name, pixels, width, height);
   });
 }
 
 NERRO_EXPORT int32_t clearTextures(void) {
   return guarded(kFailed, [] {
     if (!nerro::api::ensureContext()) return kFailed;
-    nerro::api::context()->textureEntries.clear();
+    nerro::renderer::clearTextures(*nerro::api::context());
     return kDone;
   });
 }
@@ -82,9 +81,11 @@ NERRO_EXPORT int32_t clearPolygons(void) {
   return guarded(kFailed, notYetWired);
 }
 
-NERRO_EXPORT int32_t setupTextures(uint32_t /*id*/, const char* /*name*/, uint32_t /*slot*/,
-                                   const float* /*coords*/) {
-  return guarded(kFailed, notYetWired);
+NERRO_EXPORT int32_t setupTextures(uint32_t id, const char* name, uint32_t slot, const float* coords) {
+  return guarded(kFailed, [&] {
+    if (!nerro::api::ensureContext()) return kFailed;
+    return nerro::renderer::assignTexture(*nerro::api::context(), id, name, slot, coords);
+  });
 }
 
 NERRO_EXPORT int32_t NERRO_CALLEE setupTranslate(uint32_t /*id*/, const float* /*offsets*/, int32_t /*unused*/) {
