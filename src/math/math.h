@@ -149,6 +149,37 @@ namespace detail {
 extern MathDispatch gMathDispatch;
 }  // namespace detail
 
+// Notes on the operations whose arguments the slot list does not explain:
+//
+// mat4Inverse returns null (and leaves `out` alone) for a singular matrix;
+// the generic routine still stores the determinant, the vectorised tiers do
+// not. mat4Determinant returns the determinant; mat4Decompose returns S_OK or
+// D3DERR_INVALIDCALL (then nothing is written). planeIntersectLine returns
+// null for a line parallel to the plane; vec3Unproject and vec3UnprojectArray
+// return null when the combined transformation cannot be inverted.
+//
+// The array forms step `in` and `out` by their byte strides; a count of 0
+// does nothing. Outputs may overlap inputs element for element (in place).
+//
+// skinVertexArray: `vertexCount` vertices of `stride` bytes each from `src` to
+// `dst` (which may be the same). Each component in `components` with a known
+// usage is replaced by the sum over the vertex's influences of weight times
+// the component transformed by that influence's matrix: positions with
+// vec3TransformCoord, normals with vec3TransformNormal and `normalMatrices`
+// (`matrices` when null), tangents and binormals with vec3TransformNormal and
+// `matrices`. `influences` lists, vertex after vertex, floats holding
+// 2 * matrix index + weight (weight in [0, 2)), each vertex's list ended by a
+// negative value; influences naming a matrix at or past `matrixCount` add
+// nothing. When the stride is not 12 bytes per processed component the whole
+// source vertex is copied to the destination first.
+//
+// evaluatePnTriangles: `corners` holds three vertices of `floatsPerVertex`
+// floats (at least 3), position first; `normals` the three corner normals.
+// For each of the `count` (u, v) pairs, with w = 1 - u - v weighting corner
+// 0, u corner 1 and v corner 2, one output vertex of `floatsPerVertex`
+// floats: the position on the cubic triangle patch, the further floats
+// interpolated linearly. Outputs are written one after the other.
+
 // The operations: each is one call through its slot.
 #define NERRO_MATH_CALL(slot, name, R, P, A) \
   inline R name P { return detail::gMathDispatch.name A; }

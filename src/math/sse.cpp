@@ -455,12 +455,20 @@ Quat* quatInverse(Quat* out, const Quat* q) {
 
 // Half to float without integer SIMD: the half's bits moved into a float's
 // exponent and mantissa fields give the value times 2^-112; one multiply
-// restores it (half subnormals included), and the sign is put back.
+// restores it, and the sign is put back. Half subnormals would make that
+// intermediate a float subnormal, which a denormals-are-zero mode would
+// flush, so they are converted from their integer mantissa instead.
 float* float16To32Array(float* out, const uint16_t* in, uint32_t count) {
   const __m128 scale = _mm_set_ss(5.19229686e33f);  // 2^112
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t h = in[i];
-    const __m128 magnitude = _mm_mul_ss(_mm_set_ss(detail::bitsFloat((h & 0x7FFFu) << 13)), scale);
+    __m128 magnitude;
+    if ((h & 0x7C00u) != 0) {
+      magnitude = _mm_mul_ss(_mm_set_ss(detail::bitsFloat((h & 0x7FFFu) << 13)), scale);
+    } else {
+      magnitude = _mm_mul_ss(_mm_cvtsi32_ss(_mm_setzero_ps(), static_cast<int>(h & 0x3FFu)),
+                             _mm_set_ss(5.96046448e-8f));  // 2^-24
+    }
     out[i] = detail::bitsFloat(detail::floatBits(_mm_cvtss_f32(magnitude)) | ((h & 0x8000u) << 16));
   }
   return out;
