@@ -36,8 +36,8 @@ struct ScreenVertex {
   float attr[kAttrCount];
 };
 
-// Reads vertex i of the stream and transforms its position by m (row vector
-// times matrix).
+// Reads one vertex and transforms its position by m (row vector times
+// matrix); the stages' coordinate sets are picked by coordSet.
 void fetchVertex(const uint8_t* vertex, const VertexLayout& layout, const uint32_t coordSet[2],
                  const D3DMATRIX& m, ClipVertex& out);
 
