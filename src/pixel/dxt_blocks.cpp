@@ -20,6 +20,9 @@ constexpr float kSmallestNormal = 1.1754944e-38f;
 // values and NaN give INT32_MIN, as the processor's own conversion does).
 inline int32_t truncate(float x) { return _mm_cvtt_ss2si(_mm_set_ss(x)); }
 // The quantisation rule of every block encoder: x * scale + 0.5, truncated.
+// Ramp positions below test "t <= 0" as !(t > 0), which is the same for
+// numbers and sends NaN (from NaN input colours) to position 0 instead of
+// indexing a table with INT32_MIN.
 inline int32_t quantize(float x, float scale) { return truncate(x * scale + 0.5f); }
 
 inline float clamp01(float x) {
@@ -310,7 +313,7 @@ void optimizeColorEndpoints(const WeightedColor* points, unsigned steps, Weighte
     for (int i = 0; i < 16; ++i) {
       const float t = dot(p[i] - X, dirK);
       int k;
-      if (t <= 0.0f)
+      if (!(t > 0.0f))
         k = 0;
       else if (t >= lastF)
         k = last;
@@ -368,7 +371,7 @@ void OptimizeAlphaEndpoints(const float* alphas, unsigned steps, float* outX, fl
       const float a = alphas[i];
       const float t = (a - X) * scale;
       int k;
-      if (t <= 0.0f) {
+      if (!(t > 0.0f)) {
         if (six && a <= X * 0.5f) continue;  // served by the fixed 0 code
         k = 0;
       } else if (t >= lastF) {
@@ -480,7 +483,7 @@ void encodeColorBlock(uint8_t* block, const D3DCOLORVALUE* in, bool alphaMode, b
       V p = loadRgb<V>(in[i]) * W;
       if (dither) p = p + err[i];
       const float t = dot(p - start, d);
-      if (t <= 0.0f)
+      if (!(t > 0.0f))
         code = 0;
       else if (t >= lastF)
         code = 1;
@@ -642,7 +645,7 @@ HRESULT EncodeDxt5Block(void* block, const D3DCOLORVALUE* in, bool dither) {
     const float a = dither ? in[i].a + err[i] : in[i].a;
     const float t = (a - v[0]) * scale;
     uint32_t code;
-    if (t <= 0.0f)
+    if (!(t > 0.0f))
       code = six && a <= v[0] * 0.5f ? 6 : 0;
     else if (t >= lastF)
       code = six && a >= (v[1] + 1.0f) * 0.5f ? 7 : 1;
