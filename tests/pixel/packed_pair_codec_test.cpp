@@ -60,6 +60,8 @@ TEST(PackedPairCodec, FactoryAcceptsOnlyPairFormats) {
     EXPECT_FALSE(c->addressable);
     EXPECT_EQ(c->range, RangeUnsigned);
     EXPECT_EQ(c->width, 2u);
+    // The general factory hands these formats to this codec.
+    EXPECT_NE(dynamic_cast<PackedPairCodec*>(CreatePixelCodec(s.region(f, {0, 0, 2, 1, 0, 1})).get()), nullptr);
   }
 }
 
