@@ -323,6 +323,50 @@ TEST(RasterCoverage, FloorReachingBehindTheEyeIsClippedAndPerspectiveCorrect) {
   EXPECT_TRUE(t.guardsIntact());
 }
 
+TEST(RasterCoverage, NearAndFarPlanesCutTheFloorWhereItsDepthLeavesZeroToOne) {
+  // A floor at y = -0.3 from z = 0.5 to 20 seen with near 1 and far 10: rows
+  // whose ray meets the floor nearer than 1 or farther than 10 stay empty.
+  const float zn = 1.0f, zf = 10.0f;
+  RasterState s = rendererState();
+  s.view = D3DMATRIX{};
+  s.view._11 = s.view._22 = s.view._33 = s.view._44 = 1.0f;
+  s.projection._33 = zf / (zf - zn);
+  s.projection._43 = -zn * zf / (zf - zn);
+  const Vertex floor[4] = {{-5, -0.3f, 0.5f, 0, 0, 0, 0}, {5, -0.3f, 0.5f, 1, 0, 0, 0}, {-5, -0.3f, 20, 0, 1, 0, 0},
+                           {5, -0.3f, 20, 1, 1, 0, 0}};
+  Targets t;
+  ASSERT_EQ(drawPrimitive(s, t.color(), t.depth(), nullptr, D3DPT_TRIANGLESTRIP, 2, floor, sizeof(Vertex), kFvf), S_OK);
+  const double tanHalf = std::tan(kPi / 8.0), aspect = static_cast<double>(kW) / kH;
+  // View depth where the ray through (i, j) meets the floor; 0 for none.
+  auto depthAt = [&](double i, double j) -> double {
+    const double ndcX = (i - kW / 2.0) / (kW / 2.0), ndcY = (kH / 2.0 - j) / (kH / 2.0);
+    if (!(ndcY < 0)) return 0;
+    const double z = -0.3 / (ndcY * tanHalf);
+    return std::fabs(ndcX * tanHalf * aspect * z) < 5 && z > 0.5 && z < 20 ? z : 0;
+  };
+  auto drawn = [&](double i, double j) {
+    const double z = depthAt(i, j);
+    return z > zn && z < zf;
+  };
+  int inside = 0, outside = 0;
+  for (uint32_t j = 0; j < kH; ++j)
+    for (uint32_t i = 0; i < kW; i += 7) {
+      const bool want = drawn(i, j);
+      if (drawn(i, j - 0.5) != want || drawn(i, j + 0.5) != want || drawn(i - 0.5, j) != want ||
+          drawn(i + 0.5, j) != want)
+        continue;
+      ASSERT_EQ(t.pixel(i, j) != 0, want) << i << "," << j;
+      (want ? inside : outside) += 1;
+      if (want) {
+        // Depth zf / (zf - zn) * (1 - zn / z) in D16.
+        const double z = depthAt(i, j);
+        EXPECT_NEAR(t.z(i, j), 65535.0 * zf / (zf - zn) * (1 - zn / z), 3.0) << i << "," << j;
+      }
+    }
+  EXPECT_GT(inside, 1000);
+  EXPECT_GT(outside, 1000);
+}
+
 TEST(RasterCoverage, HostileVerticesNeverWriteOutsideTheTargets) {
   const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
   const float values[] = {0.0f, 1.0f, -1.0f, 300.0f, -300.0f, 579.9f, -580.0f, -581.0f, 1e6f, -1e6f,
