@@ -571,7 +571,8 @@ inline __m128 flipSigns(__m128 v, int a, int b, int c, int d) {
 }
 inline __m128 load3Sse2(const void* p) {
   const float* f = static_cast<const float*>(p);
-  return _mm_movelh_ps(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(f))), _mm_load_ss(f + 2));
+  const __m128 xy = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(f)));  // no alignment needed
+  return _mm_movelh_ps(xy, _mm_load_ss(f + 2));
 }
 
 D3DVECTOR* vec3Normalize(D3DVECTOR* out, const D3DVECTOR* v) {
