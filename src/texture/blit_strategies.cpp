@@ -427,16 +427,26 @@ class AccumulatorSet {
   int32_t freeHead_ = -1;
 };
 
-// Adds `weight` times the source row, scattered along x, into `out`.
-inline void scatterRow(const Color* source, uint32_t sourceWidth, const TriangleWeightTable& tableX,
-                       float weight, Color* out) {
+// Scatters one source row along x into a zeroed row of destination width:
+// each source colour times its x weights. The destination rows then take
+// this row times their y weight, which costs far less than scattering every
+// source pixel into every row it touches.
+inline void scatterRow(const Color* source, uint32_t sourceWidth, const TriangleWeightTable& tableX, Color* out,
+                       uint32_t destWidth) {
+  clearRow(out, destWidth);
   for (uint32_t x = 0; x < sourceWidth; ++x) {
     const Vec4 colour = load(source[x]);
     for (const TrianglePair& px : tableX.record(x)) {
       Color& target = out[px.dest];
-      store(target, load(target) + colour * splat(px.weight * weight));
+      store(target, load(target) + colour * splat(px.weight));
     }
   }
+}
+
+// out += row * weight
+inline void accumulateRow(const Color* row, float weight, Color* out, uint32_t width) {
+  const Vec4 w = splat(weight);
+  for (uint32_t x = 0; x < width; ++x) store(out[x], load(out[x]) + load(row[x]) * w);
 }
 
 bool allocateAccumulators(std::vector<RowAccumulator>& rows, uint32_t count) {
@@ -455,7 +465,8 @@ HRESULT triangle2D(PixelCodec& source, PixelCodec& dest, FilterOptions filter) {
   if (tableX.empty() || tableY.empty()) return E_FAIL;
   std::vector<RowAccumulator> rows;
   auto sourceRow = makeRow(source.width);
-  if (!sourceRow || !allocateAccumulators(rows, dest.height)) return E_OUTOFMEMORY;
+  auto scattered = makeRow(dest.width);
+  if (!sourceRow || !scattered || !allocateAccumulators(rows, dest.height)) return E_OUTOFMEMORY;
   for (uint32_t j = 0; j < source.height; ++j)
     for (const TrianglePair& p : tableY.record(j)) ++rows[p.dest].pending;
   AccumulatorSet set(rows, dest.width);
@@ -464,8 +475,8 @@ HRESULT triangle2D(PixelCodec& source, PixelCodec& dest, FilterOptions filter) {
     for (const TrianglePair& p : record)
       if (!set.acquire(p.dest)) return E_OUTOFMEMORY;
     source.DecodeRow(j, 0, sourceRow.get());
-    for (const TrianglePair& p : record)
-      scatterRow(sourceRow.get(), source.width, tableX, p.weight, rows[p.dest].buffer.get());
+    scatterRow(sourceRow.get(), source.width, tableX, scattered.get(), dest.width);
+    for (const TrianglePair& p : record) accumulateRow(scattered.get(), p.weight, rows[p.dest].buffer.get(), dest.width);
     for (const TrianglePair& p : record) {
       RowAccumulator& acc = rows[p.dest];
       if (--acc.pending == 0) {
@@ -494,7 +505,8 @@ HRESULT triangle3D(PixelCodec& source, PixelCodec& dest, FilterOptions filter) {
   if (tableX.empty() || tableY.empty() || tableZ.empty()) return E_FAIL;
   std::vector<RowAccumulator> slices;
   auto sourceRow = makeRow(source.width);
-  if (!sourceRow || !allocateAccumulators(slices, dest.depth)) return E_OUTOFMEMORY;
+  auto scattered = makeRow(dest.width);
+  if (!sourceRow || !scattered || !allocateAccumulators(slices, dest.depth)) return E_OUTOFMEMORY;
   const size_t sliceSize = static_cast<size_t>(dest.width) * dest.height;
   for (uint32_t k = 0; k < source.depth; ++k)
     for (const TrianglePair& p : tableZ.record(k)) ++slices[p.dest].pending;
@@ -509,11 +521,12 @@ HRESULT triangle3D(PixelCodec& source, PixelCodec& dest, FilterOptions filter) {
       if (!set.acquire(pz.dest)) return E_OUTOFMEMORY;
     for (uint32_t j = 0; j < source.height; ++j) {
       source.DecodeRow(j, k, sourceRow.get());
+      scatterRow(sourceRow.get(), source.width, tableX, scattered.get(), dest.width);
       for (const TrianglePair& pz : recordZ) {
         Color* slice = slices[pz.dest].buffer.get();
         for (const TrianglePair& py : tableY.record(j))
-          scatterRow(sourceRow.get(), source.width, tableX, pz.weight * py.weight,
-                     slice + static_cast<size_t>(py.dest) * dest.width);
+          accumulateRow(scattered.get(), pz.weight * py.weight, slice + static_cast<size_t>(py.dest) * dest.width,
+                        dest.width);
       }
     }
     for (const TrianglePair& pz : recordZ) {
