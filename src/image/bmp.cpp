@@ -3,6 +3,9 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "image/bytes.h"
 #include "image/image.h"
@@ -60,6 +63,32 @@ bool anyAlpha(const uint8_t* rows, uint32_t width, uint32_t height, uint64_t str
     if (acc & 0xFF000000u) return true;
   }
   return false;
+}
+
+// Copies one row of `width` 32-bit pixels and returns the OR of all of them,
+// so the alpha test rides along with the copy instead of reading the image
+// a second time.
+uint32_t copyRowCollect(uint8_t* dst, const uint8_t* src, uint32_t width) {
+  uint32_t x = 0;
+  uint32_t acc = 0;
+#if defined(__SSE2__)
+  __m128i vacc = _mm_setzero_si128();
+  for (; x + 4 <= width; x += 4) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * static_cast<size_t>(x)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * static_cast<size_t>(x)), v);
+    vacc = _mm_or_si128(vacc, v);
+  }
+  vacc = _mm_or_si128(vacc, _mm_srli_si128(vacc, 8));
+  vacc = _mm_or_si128(vacc, _mm_srli_si128(vacc, 4));
+  acc = static_cast<uint32_t>(_mm_cvtsi128_si32(vacc));
+#endif
+  for (; x < width; ++x) {
+    uint32_t v;
+    std::memcpy(&v, src + 4 * static_cast<size_t>(x), 4);
+    std::memcpy(dst + 4 * static_cast<size_t>(x), &v, 4);
+    acc |= v;
+  }
+  return acc;
 }
 
 struct ChannelField {
@@ -262,9 +291,14 @@ HRESULT DecodedImage::decodeDib(const uint8_t* data, uint32_t size) {
 
   const bool rle = compression == kCompressionRle8 || compression == kCompressionRle4;
   const uint8_t* src = data + dataOffset + skip;
+  // 32-bit pixels without compression may carry alpha: any nonzero fourth
+  // byte makes the image D3DFMT_A8R8G8B8. When the rows are copied anyway
+  // (bottom-up images) the test is made during the copy.
+  const bool alphaTest = compression == kCompressionNone && fmt == D3DFMT_X8R8G8B8;
+  const bool fusedAlphaTest = alphaTest && wantPixels && !topDown;
   if (!rle) {
     if (srcRowBytes + (h - 1) * srcStride + dataOffset + skip > size) return E_FAIL;
-    if (compression == kCompressionNone && fmt == D3DFMT_X8R8G8B8 &&
+    if (alphaTest && !fusedAlphaTest &&
         anyAlpha(src, static_cast<uint32_t>(w), static_cast<uint32_t>(h), srcStride))
       fmt = D3DFMT_A8R8G8B8;
   }
@@ -291,6 +325,14 @@ HRESULT DecodedImage::decodeDib(const uint8_t* data, uint32_t size) {
     RunWriter writer(buffer, static_cast<uint32_t>(pitch), static_cast<uint32_t>(h), !topDown);
     return decodeRle(src, size - dataOffset, writer, static_cast<uint32_t>(h), static_cast<uint32_t>(pitch),
                      compression == kCompressionRle4);
+  }
+
+  if (fusedAlphaTest) {
+    uint32_t acc = 0;
+    for (uint64_t r = 0; r < h; ++r)
+      acc |= copyRowCollect(dstRow(r), src + r * srcStride, static_cast<uint32_t>(w));
+    if (acc & 0xFF000000u) format = D3DFMT_A8R8G8B8;
+    return S_OK;
   }
 
   for (uint64_t r = 0; r < h; ++r) {

@@ -182,9 +182,14 @@ void skipInputData(j_decompress_ptr cinfo, long count) {
   src->bytes_in_buffer -= n;
 }
 
-// Clears the top byte of `count` 32-bit pixels.
+// Clears the top byte of `count` 32-bit pixels (libjpeg fills it with 255).
 void clearTopBytes(uint8_t* row, uint32_t count) {
-  for (uint32_t x = 0; x < count; ++x) row[4 * static_cast<size_t>(x) + 3] = 0;
+  for (uint32_t x = 0; x < count; ++x) {
+    uint32_t v;
+    std::memcpy(&v, row + 4 * static_cast<size_t>(x), 4);
+    v &= 0x00FFFFFFu;
+    std::memcpy(row + 4 * static_cast<size_t>(x), &v, 4);
+  }
 }
 
 }  // namespace

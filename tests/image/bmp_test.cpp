@@ -71,6 +71,11 @@ TEST(Bmp, OneNonzeroAlphaByteMakesItA8R8G8B8) {
   EXPECT_EQ(img.format, D3DFMT_A8R8G8B8);
   EXPECT_EQ(0, std::memcmp(img.pixels, file.data() + 54 + 16, 16));  // alpha byte kept as is
   EXPECT_EQ(img.pixels[2 * 4 + 3], 1);
+  // The header-only load reaches the same format.
+  DecodedImage header;
+  ImageInfo info{};
+  ASSERT_EQ(header.load(file.data(), static_cast<uint32_t>(file.size()), &info, false), S_OK);
+  EXPECT_EQ(info.format, D3DFMT_A8R8G8B8);
 }
 
 TEST(Bmp, TopDownImagesAreUsedInPlace) {
