@@ -62,6 +62,16 @@ NERRO_EXPORT int32_t NERRO_CALLEE setupRotZ(uint32_t id, const float* angle, int
 /* Draws a frame into the host bitmap: 0 (S_OK), or 0x80004005 / 0x8007000E. */
 NERRO_EXPORT int32_t NERRO_CALLEE drawPaint(uint32_t bitmap, int32_t width, int32_t height);
 
+/* Extensions for hosts without bitmap handles. */
+/* loadTexture from w x h pixels at `pixels` (bottom row first, B G R A). */
+NERRO_EXPORT int32_t loadTexturePixels(const char* name, const void* pixels, int32_t width, int32_t height);
+/* loadTexture from `size` bytes of an image file of any container the library
+ * reads (BMP, DIB, TGA, DDS, PPM, PFM, HDR, JPEG, PNG); the bytes are copied
+ * and kept for rebuilding the texture after a device reset. 1 or 0. */
+NERRO_EXPORT int32_t loadTextureImage(const char* name, const void* data, uint32_t size);
+/* drawPaint into w x h pixels at `pixels` (bottom row first, B G R A). */
+NERRO_EXPORT int32_t drawPaintPixels(void* pixels, int32_t width, int32_t height);
+
 #ifdef __cplusplus
 }
 #endif

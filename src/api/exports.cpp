@@ -5,6 +5,7 @@
 #include "nerroPolygon.h"
 
 #include "api/context.h"
+#include "api/guarded.h"
 #include "renderer/polygon_set.h"
 #include "renderer/texture_list.h"
 
@@ -13,14 +14,7 @@ namespace {
 constexpr int32_t kFailed = 0;
 constexpr int32_t kDone = 1;
 
-template <class Result, class Work>
-Result guarded(Result failure, Work&& work) noexcept {
-  try {
-    return work();
-  } catch (...) {
-    return failure;
-  }
-}
+using nerro::api::guarded;
 
 // Exports whose work joins later (polygons, texture assignment): the
 // common first step, then the failure value.
