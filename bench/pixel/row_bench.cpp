@@ -105,7 +105,7 @@ template <class F>
 void BM_GeneralEncode(benchmark::State& state, D3DFORMAT format) {
   RowFixture f(format);
   for (auto _ : state) {
-    detail::GenericEncodeRow<F>(f.row.data(), f.memory.data(), kWidth);
+    detail::GenericEncodeRow<F>(f.row.data(), f.memory.data(), kWidth, kPlainDitherTable[0]);
     benchmark::DoNotOptimize(f.memory.data());
     benchmark::ClobberMemory();
   }

@@ -99,10 +99,18 @@ class FieldCodec final : public PixelCodec {
       }
     }
     uint8_t* const row = RowAddress(pixels, rowPitch, slicePitch, y, z);
-    if (!errorRow && ditherTable == &kPlainDitherTable) {
-      // Plain rounding without diffusion: every pixel stands alone, so the
-      // visiting order does not matter.
-      encode_(w, row, width);
+    if (!errorRow) {
+      // Without diffusion every pixel stands alone: only its dither value
+      // depends on the serpentine order. The k-th pixel visited uses column
+      // (z + k) mod 4, and k is x on even rows and width - 1 - x on odd
+      // ones, so the column follows from x mod 4.
+      const float* dRow = (*ditherTable)[y & 3];
+      float dither[4];
+      for (uint32_t m = 0; m < 4; ++m) {
+        const uint32_t k = (y & 1) ? width - 1 - m : m;
+        dither[m] = dRow[(z + k) & 3];
+      }
+      encode_(w, row, width, dither);
     } else {
       EncodeSerpentine<F>(w, row, width, y, z, *ditherTable, errorRow.get());
     }

@@ -183,16 +183,21 @@ inline void EncodePixel(uint8_t* p, const D3DCOLORVALUE& c, float d) {
   StoreWord<F>(p, word);
 }
 
-// The general rule over a row (decode), and over a plainly rounded row
-// (encode). The specialised kernels must match these exactly.
+// The general rule over a row (decode), and over a row encoded without
+// error diffusion. The specialised kernels must match these exactly.
 template <class F>
 void GenericDecodeRow(const uint8_t* src, D3DCOLORVALUE* out, uint32_t count) {
   for (uint32_t x = 0; x < count; ++x) out[x] = DecodePixel<F>(src + size_t{x} * F::kBytes);
 }
 
+// dither[x mod 4] is added to the scaled value of pixel x (0.5 everywhere
+// for plain rounding).
 template <class F>
-void GenericEncodeRow(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count) {
-  for (uint32_t x = 0; x < count; ++x) EncodePixel<F>(dst + size_t{x} * F::kBytes, in[x], 0.5f);
+void GenericEncodeRow(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count,
+                      const float* dither) {
+  for (uint32_t x = 0; x < count; ++x) {
+    EncodePixel<F>(dst + size_t{x} * F::kBytes, in[x], dither[x & 3]);
+  }
 }
 
 }  // namespace nerro::pixel::detail

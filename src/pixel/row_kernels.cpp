@@ -1,8 +1,8 @@
 // SSE2 row loops for the formats of up to 32 bits a pixel. Four pixels are
 // handled at a time as one vector per channel: decoding shifts, masks and
 // converts each field exactly as the general rule does (the same integer
-// times the same single-precision step), encoding scales, adds 0.5 and
-// clamps before converting to an integer, which gives the same integer as
+// times the same single-precision step), encoding scales, adds the dither
+// value and clamps before converting to an integer, which gives the same integer as
 // converting first and clamping after (the bounds are integers; NaN goes to
 // the lower bound both ways). The last count % 4 pixels use the general rule.
 #include "pixel/row_kernels.h"
@@ -62,8 +62,8 @@ inline __m128 DecodeFieldVec(__m128i words) {
 }
 
 template <Field f>
-inline __m128i EncodeFieldVec(__m128 value) {
-  const __m128 t = _mm_add_ps(_mm_mul_ps(value, _mm_set1_ps(f.Scale())), _mm_set1_ps(0.5f));
+inline __m128i EncodeFieldVec(__m128 value, __m128 dither) {
+  const __m128 t = _mm_add_ps(_mm_mul_ps(value, _mm_set1_ps(f.Scale())), dither);
   const __m128 c = _mm_min_ps(_mm_max_ps(t, _mm_set1_ps(f.Lowest())), _mm_set1_ps(f.Scale()));
   __m128i q = _mm_cvttps_epi32(c);
   if constexpr (f.isSigned) {
@@ -99,7 +99,8 @@ void DecodeRowSse2(const uint8_t* src, D3DCOLORVALUE* out, uint32_t count) {
 }
 
 template <class F>
-void EncodeRowSse2(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count) {
+void EncodeRowSse2(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count, const float* dither) {
+  const __m128 d = _mm_loadu_ps(dither);  // lane j is pixel x + j, x a multiple of 4
   uint32_t x = 0;
   for (; x + 4 <= count; x += 4) {
     const float* p = &in[x].r;
@@ -108,12 +109,13 @@ void EncodeRowSse2(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count) {
     _MM_TRANSPOSE4_PS(c[0], c[1], c[2], c[3]);
     __m128i words = _mm_setzero_si128();
     [&]<size_t... I>(std::index_sequence<I...>) {
-      ((words = _mm_or_si128(words, EncodeFieldVec<F::kFields[I]>(c[F::kFields[I].channel]))),
+      ((words = _mm_or_si128(words, EncodeFieldVec<F::kFields[I]>(c[F::kFields[I].channel], d))),
        ...);
     }(std::make_index_sequence<F::kFieldCount>{});
     StoreWords<F>(dst + size_t{x} * F::kBytes, words);
   }
-  GenericEncodeRow<F>(in + x, dst + size_t{x} * F::kBytes, count - x);
+  // x is a multiple of 4, so the tail starts at dither column 0.
+  GenericEncodeRow<F>(in + x, dst + size_t{x} * F::kBytes, count - x, dither);
 }
 
 template <class F>

@@ -1,8 +1,9 @@
 // Internal: specialised row loops for the common formats. Each gives exactly
 // the bytes or floats of the general per-pixel rule (plain_formats.h): decode
-// kernels for any row, encode kernels for rows that are rounded plainly
-// (no ordered dither, no error diffusion), after range, gamma and luminance
-// steps have been applied to the working row.
+// kernels for any row, encode kernels for rows without error diffusion,
+// after range, gamma and luminance steps have been applied to the working
+// row. Without diffusion every pixel stands alone and its dither value
+// depends only on its position x mod 4, which the caller passes as dither[4].
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,8 @@
 namespace nerro::pixel::detail {
 
 using DecodeKernel = void (*)(const uint8_t* src, D3DCOLORVALUE* out, uint32_t count);
-using EncodeKernel = void (*)(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count);
+using EncodeKernel = void (*)(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count,
+                              const float* dither);
 
 struct RowKernels {
   DecodeKernel decode = nullptr;

@@ -414,8 +414,12 @@ TEST(PixelCodecDither, OrderedTableFollowsSerpentineVisits) {
       {3, 2, {16, 15, 16, 15}},  // row 3 from x = 3, columns 2, 3, 0, 1: 5, 21, 1, 17
       {1, 1, {15, 16, 15, 16}},  // row 1 from x = 3, columns 1, 2, 3, 0: 23, 3, 19, 7
   };
+  // The same codes come out with diffusion on (each row here is the first
+  // one encoded, and the errors carried along it are too small to flip a
+  // code), which runs the dither through the diffusing loop as well.
+  for (int diffuse = 0; diffuse < 2; ++diffuse)
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "y " << c.y << " z " << c.z);
+    SCOPED_TRACE(testing::Message() << "y " << c.y << " z " << c.z << " diffuse " << diffuse);
     std::vector<uint8_t> mem(4 * 2 * 4 * 3);
     PixelRegion r;
     r.pixels = mem.data();
@@ -424,8 +428,10 @@ TEST(PixelCodecDither, OrderedTableFollowsSerpentineVisits) {
     r.slicePitch = 32;
     r.box = r.bounds = {0, 0, 4, 4, 0, 3};
     r.orderedDither = 1;
+    r.diffuseErrors = diffuse;
     auto codec = CreatePixelCodec(r);
     ASSERT_NE(codec, nullptr);
+    ASSERT_EQ(codec->errorRow != nullptr, diffuse == 1);
     D3DCOLORVALUE row[4];
     for (auto& p : row) p = {0.5f, 0, 0, 0};
     codec->EncodeRow(c.y, c.z, row);

@@ -69,11 +69,17 @@ void ExpectEncodeMatches(D3DFORMAT format) {
     }
     in[i] = {c[0], c[1], c[2], c[3]};
   }
-  for (uint32_t count : {n, n - 3, 2u}) {
-    std::vector<uint8_t> fast(size_t{count} * F::kBytes + 8, 0xCC), general = fast;
-    k.encode(in.data(), fast.data(), count);
-    GenericEncodeRow<F>(in.data(), general.data(), count);
-    ASSERT_EQ(fast, general) << std::hex << format << " count " << std::dec << count;
+  const float dithers[][4] = {{0.5f, 0.5f, 0.5f, 0.5f},
+                              {31 / 32.0f, 15 / 32.0f, 27 / 32.0f, 11 / 32.0f},
+                              {17 / 32.0f, 5 / 32.0f, 21 / 32.0f, 1 / 32.0f}};
+  for (const auto& dither : dithers) {
+    for (uint32_t count : {n, n - 3, 2u}) {
+      std::vector<uint8_t> fast(size_t{count} * F::kBytes + 8, 0xCC), general = fast;
+      k.encode(in.data(), fast.data(), count, dither);
+      GenericEncodeRow<F>(in.data(), general.data(), count, dither);
+      ASSERT_EQ(fast, general) << std::hex << format << " count " << std::dec << count
+                               << " dither " << dither[0];
+    }
   }
 }
 
