@@ -27,6 +27,10 @@ void boxHalveXrgb32Plain(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t,
 // The SIMD routines (SSE2; the plain ones on processors without it).
 void boxHalveArgb32Simd(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t, uint32_t);
 void boxHalveXrgb32Simd(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t, uint32_t);
+// AVX2 forms, chosen instead of the SSE2 ones when the processor has AVX2
+// (they fall back to SSE2 when it has not). All give identical results.
+void boxHalveArgb32Avx2(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t, uint32_t);
+void boxHalveXrgb32Avx2(const uint8_t*, uint32_t, uint8_t*, uint32_t, uint32_t, uint32_t);
 
 // The routine the four-channel 32-bit formats use, chosen now if not yet.
 BoxHalveRoutine chosenArgb32Routine();
