@@ -84,6 +84,8 @@ void selectAdapterProfile(const AdapterProfile& profile);
 const AdapterProfile& selectedAdapterProfile();
 
 // ---- Faults ----------------------------------------------------------------
+// A fault fires on a call that passed its own checks (a call refused for
+// its arguments or by the profile does not use one up).
 enum class FaultPoint : uint32_t {
   CreateDevice,         // IDirect3D9::CreateDevice: D3DERR_NOTAVAILABLE
   Reset,                // IDirect3DDevice9::Reset: D3DERR_DEVICELOST (device stays not-reset)

@@ -174,18 +174,18 @@ HRESULT Direct3D::CreateDevice(uint32_t adapter, D3DDEVTYPE deviceType, HWND foc
 
   HRESULT hr = S_OK;
   D3DFORMAT backFormat = D3DFMT_UNKNOWN;
+  const uint32_t accepted = deviceType == D3DDEVTYPE_HAL ? profile.halVertexProcessing : profile.refVertexProcessing;
   if (out == nullptr || pp == nullptr || adapter != D3DADAPTER_DEFAULT) {
     hr = D3DERR_INVALIDCALL;
   } else if (!hasDeviceType(deviceType)) {
     hr = D3DERR_NOTAVAILABLE;
   } else if (!oneVertexProcessingMode(behaviorFlags)) {
     hr = D3DERR_INVALIDCALL;
-  } else if ((behaviorFlags & kVertexProcessing &
-              (deviceType == D3DDEVTYPE_HAL ? profile.halVertexProcessing : profile.refVertexProcessing)) == 0) {
+  } else if ((behaviorFlags & kVertexProcessing & accepted) == 0) {
     hr = D3DERR_NOTAVAILABLE;
-  } else if (FAILED(hr = checkPresentParameters(*pp, focusWindow, &backFormat))) {
-  } else if (faultFires(FaultPoint::CreateDevice)) {
-    hr = D3DERR_NOTAVAILABLE;
+  } else {
+    hr = checkPresentParameters(*pp, focusWindow, &backFormat);
+    if (SUCCEEDED(hr) && faultFires(FaultPoint::CreateDevice)) hr = D3DERR_NOTAVAILABLE;
   }
   if (FAILED(hr)) return hr;
 
