@@ -68,6 +68,8 @@ bool parseScene(const std::string& text, const std::string& directory, Scene& sc
       polygon.quad = word == "quad";
       if (!readFloats(in, polygon.corners, polygon.quad ? 8 : 6)) return fail(word + " wants the x, y of each corner");
       scene.polygons.push_back(std::move(polygon));
+    } else if (word != "slot" && word != "scale" && word != "translate" && word != "rotate" && word != "spin") {
+      return fail("unknown statement '" + word + "'");
     } else if (last == nullptr) {
       return fail("'" + word + "' needs a quad or triangle above it");
     } else if (word == "slot") {
@@ -85,8 +87,6 @@ bool parseScene(const std::string& text, const std::string& directory, Scene& sc
       float degrees = 0;
       if (!(in >> axis >> degrees) || axisIndex(axis) < 0) return fail(word + " wants x, y or z and degrees");
       (word == "rotate" ? last->rotation : last->spin)[axisIndex(axis)] = radians(degrees);
-    } else {
-      return fail("unknown statement '" + word + "'");
     }
     if (std::string rest; in >> rest) return fail("unexpected '" + rest + "'");
   }
