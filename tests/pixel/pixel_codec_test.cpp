@@ -346,7 +346,9 @@ TEST(PixelCodecBox, WritesOnlyInsideTheBoxAtAnyOffset) {
         }
         // Every byte outside the box still holds the fill pattern.
         for (size_t i = 0; i < s.bytes.size(); ++i) {
-          if (expected[i] == 0xA5) ASSERT_EQ(s.bytes[i], 0xA5) << "byte " << i;
+          if (expected[i] == 0xA5) {
+            ASSERT_EQ(s.bytes[i], 0xA5) << "byte " << i;
+          }
         }
         // Decoding reads the box's own pixels back.
         std::vector<D3DCOLORVALUE> out(codec->width);
@@ -704,7 +706,9 @@ TEST(PixelCodecGamma, TablesAndCurves) {
   for (int i = 0; i < 256; ++i) {
     EXPECT_NEAR(row[i].r, std::pow(i / 255.0, 2.2), 0.004) << i;
     EXPECT_EQ(row[i].a, 1.0f);  // alpha is never gamma-converted here
-    if (i) EXPECT_GE(row[i].r, row[i - 1].r);
+    if (i) {
+      EXPECT_GE(row[i].r, row[i - 1].r);
+    }
   }
   EXPECT_EQ(row[0].r, 0.0f);
   EXPECT_EQ(row[255].r, 1.0f);
@@ -730,7 +734,8 @@ TEST(PixelCodecGamma, TablesAndCurves) {
   }
 
   // Both sides gamma-encoded: square and square root, so bytes survive.
-  auto src2 = CreatePixelCodec(r = [&] { PixelRegion t = r; t.gamma = 1; return t; }());
+  r.gamma = 1;
+  auto src2 = CreatePixelCodec(r);
   ASSERT_EQ(dst->LinkToSource(*src2), S_OK);
   EXPECT_TRUE(dst->bothGamma);
   EXPECT_TRUE(src2->bothGamma);
