@@ -6,7 +6,9 @@
 
 #include "api/context.h"
 #include "api/guarded.h"
+#include "renderer/frame.h"
 #include "renderer/polygon_set.h"
+#include "renderer/polygon_table.h"
 #include "renderer/texture_list.h"
 
 namespace {
@@ -16,11 +18,13 @@ constexpr int32_t kDone = 1;
 
 using nerro::api::guarded;
 
-// Exports whose work joins later (polygons, texture assignment): the
-// common first step, then the failure value.
-int32_t notYetWired() {
-  nerro::api::ensureContext();
-  return kFailed;
+// The five transform exports: the common first step, then the transform of
+// that kind of the polygon (unknown ids and null values are ignored).
+int32_t setupTransform(uint32_t id, nerro::renderer::TransformKind kind, const float* values) {
+  if (!nerro::api::ensureContext()) return kFailed;
+  nerro::renderer::NerroPolygonSet& c = *nerro::api::context();
+  nerro::renderer::setPolygonTransform(c.polygonTable, id, kind, values);
+  return kDone;
 }
 
 }  // namespace
@@ -60,19 +64,29 @@ NERRO_EXPORT int32_t clearTextures(void) {
   });
 }
 
-NERRO_EXPORT uint32_t makePolygon(int32_t /*quad*/, const float* /*corners*/) {
-  return guarded(0u, [] {
+NERRO_EXPORT uint32_t makePolygon(int32_t quad, const float* corners) {
+  return guarded(0u, [&] {
     if (!nerro::api::ensureContext()) return 0u;
-    return 0u;  // polygon making joins here
+    nerro::renderer::NerroPolygonSet& c = *nerro::api::context();
+    return nerro::renderer::makePolygon(c.polygonTable, c.lastPolygonId, quad, corners);
   });
 }
 
-NERRO_EXPORT int32_t NERRO_CALLEE disposePolygon(uint32_t /*id*/) {
-  return guarded(kFailed, notYetWired);
+NERRO_EXPORT int32_t NERRO_CALLEE disposePolygon(uint32_t id) {
+  return guarded(kFailed, [&] {
+    if (!nerro::api::ensureContext()) return kFailed;
+    nerro::renderer::disposePolygon(nerro::api::context()->polygonTable, id);
+    return kDone;
+  });
 }
 
 NERRO_EXPORT int32_t clearPolygons(void) {
-  return guarded(kFailed, notYetWired);
+  return guarded(kFailed, [] {
+    if (!nerro::api::ensureContext()) return kFailed;
+    nerro::renderer::NerroPolygonSet& c = *nerro::api::context();
+    nerro::renderer::clearPolygons(c.polygonTable, c.lastPolygonId);
+    return kDone;
+  });
 }
 
 NERRO_EXPORT int32_t setupTextures(uint32_t id, const char* name, uint32_t slot, const float* coords) {
@@ -82,24 +96,24 @@ NERRO_EXPORT int32_t setupTextures(uint32_t id, const char* name, uint32_t slot,
   });
 }
 
-NERRO_EXPORT int32_t NERRO_CALLEE setupTranslate(uint32_t /*id*/, const float* /*offsets*/, int32_t /*unused*/) {
-  return guarded(kFailed, notYetWired);
+NERRO_EXPORT int32_t NERRO_CALLEE setupTranslate(uint32_t id, const float* offsets, int32_t /*unused*/) {
+  return guarded(kFailed, [&] { return setupTransform(id, nerro::renderer::TransformKind::Translation, offsets); });
 }
 
-NERRO_EXPORT int32_t NERRO_CALLEE setupScale(uint32_t /*id*/, const float* /*factors*/, int32_t /*unused*/) {
-  return guarded(kFailed, notYetWired);
+NERRO_EXPORT int32_t NERRO_CALLEE setupScale(uint32_t id, const float* factors, int32_t /*unused*/) {
+  return guarded(kFailed, [&] { return setupTransform(id, nerro::renderer::TransformKind::Scale, factors); });
 }
 
-NERRO_EXPORT int32_t NERRO_CALLEE setupRotX(uint32_t /*id*/, const float* /*angle*/, int32_t /*unused*/) {
-  return guarded(kFailed, notYetWired);
+NERRO_EXPORT int32_t NERRO_CALLEE setupRotX(uint32_t id, const float* angle, int32_t /*unused*/) {
+  return guarded(kFailed, [&] { return setupTransform(id, nerro::renderer::TransformKind::RotationX, angle); });
 }
 
-NERRO_EXPORT int32_t NERRO_CALLEE setupRotY(uint32_t /*id*/, const float* /*angle*/, int32_t /*unused*/) {
-  return guarded(kFailed, notYetWired);
+NERRO_EXPORT int32_t NERRO_CALLEE setupRotY(uint32_t id, const float* angle, int32_t /*unused*/) {
+  return guarded(kFailed, [&] { return setupTransform(id, nerro::renderer::TransformKind::RotationY, angle); });
 }
 
-NERRO_EXPORT int32_t NERRO_CALLEE setupRotZ(uint32_t /*id*/, const float* /*angle*/, int32_t /*unused*/) {
-  return guarded(kFailed, notYetWired);
+NERRO_EXPORT int32_t NERRO_CALLEE setupRotZ(uint32_t id, const float* angle, int32_t /*unused*/) {
+  return guarded(kFailed, [&] { return setupTransform(id, nerro::renderer::TransformKind::RotationZ, angle); });
 }
 
 NERRO_EXPORT int32_t NERRO_CALLEE drawPaint(uint32_t bitmap, int32_t width, int32_t height) {
@@ -107,8 +121,7 @@ NERRO_EXPORT int32_t NERRO_CALLEE drawPaint(uint32_t bitmap, int32_t width, int3
     if (!nerro::api::ensureContext()) return static_cast<int32_t>(E_FAIL);
     void* pixels = nerro::api::resolveBitmapPixels(bitmap, width, height, true);
     if (pixels == nullptr) return static_cast<int32_t>(E_FAIL);
-    // The frame (clear, polygons, read-back into `pixels`) joins here.
-    return static_cast<int32_t>(E_FAIL);
+    return static_cast<int32_t>(nerro::renderer::drawFrame(*nerro::api::context(), pixels, width, height));
   });
 }
 
