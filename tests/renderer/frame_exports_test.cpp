@@ -1,0 +1,148 @@
+// Frames through the fifteen exports, with host bitmaps reached by their
+// handles: the picture lands where the camera puts it, bottom row first,
+// textures come from loadTexture, and a lost device leaves the host alone.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "api/context.h"
+#include "d3d9/software_adapter.h"
+#include "nerroPolygon.h"
+#include "renderer/polygon_set.h"
+
+namespace {
+
+constexpr int kWidth = 544;
+constexpr int kHeight = 416;
+constexpr uint32_t kSentinel = 0xABABABABu;
+
+// A host bitmap below 4 GiB: handle h leads through 2h + 16, P1 + 8 and
+// P2 + 16 to width x height pixels (bottom row first).
+class HostBitmap {
+ public:
+  HostBitmap(int width, int height) : width_(width), height_(height) {
+    bytes_ = 4096 + static_cast<size_t>(width) * height * 4;
+    void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    if (p == MAP_FAILED) return;
+    base_ = static_cast<uint8_t*>(p);
+    const uint32_t base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base_));
+    store(16, base + 32);
+    store(40, base + 48);
+    store(64, base + 4096);
+    handle_ = base / 2;
+    std::fill(pixels(), pixels() + static_cast<size_t>(width) * height, kSentinel);
+  }
+  ~HostBitmap() {
+    if (base_) munmap(base_, bytes_);
+  }
+  bool ok() const { return base_ != nullptr; }
+  uint32_t handle() const { return handle_; }
+  uint32_t* pixels() const { return reinterpret_cast<uint32_t*>(base_ + 4096); }
+  // Pixel (x, y) of the picture, y counted from the top.
+  uint32_t at(int x, int y) const { return pixels()[static_cast<size_t>(height_ - 1 - y) * width_ + x]; }
+
+ private:
+  void store(size_t offset, uint32_t value) { std::memcpy(base_ + offset, &value, 4); }
+  int width_, height_;
+  size_t bytes_ = 0;
+  uint8_t* base_ = nullptr;
+  uint32_t handle_ = 0;
+};
+
+double yScale() { return 1.0 / std::tan(0.78539819 / 2); }
+float worldX(double x) { return static_cast<float>((2.0 * x / kWidth - 1.0) * 580.0 * kWidth / (kHeight * yScale())); }
+float worldY(double y) { return static_cast<float>((1.0 - 2.0 * y / kHeight) * 580.0 / yScale()); }
+
+class FrameExports : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    nerro::d3d9::resetAdapter();
+    setWindowSize(kWidth, kHeight);
+    ASSERT_EQ(create(), 1);
+    ASSERT_TRUE(frame.ok());
+  }
+  void TearDown() override {
+    dispose();
+    EXPECT_EQ(nerro::d3d9::liveObjectCount(), 0u);
+    nerro::d3d9::resetAdapter();
+  }
+  // A quad whose edges lie on the screen lines given.
+  uint32_t rect(double left, double top, double right, double bottom) {
+    const float c[8] = {worldX(left), worldY(top), worldX(left), worldY(bottom),
+                        worldX(right), worldY(top), worldX(right), worldY(bottom)};
+    return makePolygon(1, c);
+  }
+  int32_t paint() { return drawPaint(frame.handle(), kWidth, kHeight); }
+
+  HostBitmap frame{kWidth, kHeight};
+};
+
+TEST_F(FrameExports, EmptyFrameIsAllZeroBytes) {
+  ASSERT_EQ(paint(), 0);
+  for (size_t i = 0; i < static_cast<size_t>(kWidth) * kHeight; ++i) ASSERT_EQ(frame.pixels()[i], 0u) << i;
+}
+
+// A 2 x 2 opaque texture loaded from a host bitmap (bottom row first) on a
+// quad covering pixel centres 101..200 and 51..150: each quarter shows its
+// texel, the top-left texel at the top-left, the picture bottom row first.
+TEST_F(FrameExports, LoadedTextureLandsWhereTheCameraSays) {
+  HostBitmap texture(2, 2);
+  ASSERT_TRUE(texture.ok());
+  const uint32_t topLeft = 0xFF102030u, topRight = 0xFF405060u, bottomLeft = 0xFF708090u, bottomRight = 0xFFA0B0C0u;
+  const uint32_t bottomUp[4] = {bottomLeft, bottomRight, topLeft, topRight};
+  std::memcpy(texture.pixels(), bottomUp, sizeof bottomUp);
+  ASSERT_EQ(loadTexture("grid", texture.handle(), 2, 2), 1);
+  const uint32_t id = rect(100.5, 50.5, 200.5, 150.5);
+  ASSERT_NE(id, 0u);
+  const float uv[8] = {0, 0, 0, 1, 1, 0, 1, 1};
+  ASSERT_EQ(setupTextures(id, "grid", 0, uv), 1);
+  ASSERT_EQ(paint(), 0);
+
+  EXPECT_EQ(frame.at(101, 51), topLeft);
+  EXPECT_EQ(frame.at(150, 100), topLeft);
+  EXPECT_EQ(frame.at(151, 51), topRight);
+  EXPECT_EQ(frame.at(101, 101), bottomLeft);
+  EXPECT_EQ(frame.at(200, 150), bottomRight);
+  EXPECT_EQ(frame.at(100, 100), 0u);
+  EXPECT_EQ(frame.at(201, 100), 0u);
+  EXPECT_EQ(frame.at(150, 50), 0u);
+  EXPECT_EQ(frame.at(150, 151), 0u);
+  // Back-buffer row 51 is host row 416 - 1 - 51.
+  EXPECT_EQ(frame.pixels()[static_cast<size_t>(kHeight - 1 - 51) * kWidth + 101], topLeft);
+
+  // Transforms through the exports: turned half a turn about Z around the
+  // quad's own origin and moved so that the picture comes back upside down
+  // in the same place.
+  const float half = static_cast<float>(M_PI);
+  const float back[3] = {worldX(100.5) + worldX(200.5), worldY(50.5) + worldY(150.5), 0};
+  setupRotZ(id, &half, 0);
+  setupTranslate(id, back, 0);
+  ASSERT_EQ(paint(), 0);
+  EXPECT_EQ(frame.at(110, 60), bottomRight);
+  EXPECT_EQ(frame.at(190, 140), topLeft);
+}
+
+TEST_F(FrameExports, LostDeviceLeavesTheHostBufferAndDisposedPolygonsAlone) {
+  const uint32_t kept = rect(10.5, 10.5, 20.5, 20.5);
+  const uint32_t gone = rect(30.5, 10.5, 40.5, 20.5);
+  disposePolygon(gone);
+  nerro::d3d9::loseDevice(1);
+  EXPECT_EQ(paint(), static_cast<int32_t>(E_FAIL));
+  EXPECT_EQ(frame.pixels()[0], kSentinel);
+  EXPECT_EQ(frame.at(15, 15), kSentinel);
+  EXPECT_NE(nerro::api::context()->polygonTable.find(gone), nullptr);
+
+  EXPECT_EQ(paint(), 0);  // resettable now: reset and drawn in the same call
+  EXPECT_EQ(frame.at(15, 15), 0xFFFFFFFFu);
+  EXPECT_EQ(frame.at(35, 15), 0u);
+  EXPECT_EQ(nerro::api::context()->polygonTable.find(gone), nullptr);
+  EXPECT_NE(nerro::api::context()->polygonTable.find(kept), nullptr);
+
+  clearPolygons();
+  EXPECT_EQ(rect(0, 0, 1, 1), 1u);
+}
+
+}  // namespace
