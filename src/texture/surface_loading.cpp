@@ -195,7 +195,7 @@ HRESULT SurfaceLock::lock(PixelRegion& out, IDirect3DSurface9* surface, const PA
     }
   }
 
-  RECT lockRect = r;
+  RECT lockRect = {0, 0, static_cast<int32_t>(w), static_cast<int32_t>(h)};
   if (partial) {
     uint32_t left = r.left, top = r.top, right = r.right, bottom = r.bottom;
     widenForFormat(desc.Format, w, h, left, top, right, bottom);
@@ -203,6 +203,7 @@ HRESULT SurfaceLock::lock(PixelRegion& out, IDirect3DSurface9* surface, const PA
                 static_cast<int32_t>(bottom)};
     if (left == 0 && top == 0 && right == w && bottom == h) partial = false;
   }
+  if (!partial) lockRect = {0, 0, static_cast<int32_t>(w), static_cast<int32_t>(h)};
 
   D3DLOCKED_RECT locked;
   if (target == surface) {
@@ -229,7 +230,10 @@ HRESULT SurfaceLock::lock(PixelRegion& out, IDirect3DSurface9* surface, const PA
   out.format = desc.Format;
   out.rowPitch = static_cast<uint32_t>(locked.Pitch);
   out.slicePitch = 0;
-  out.bounds = {0, 0, w, h, 0, 1};
+  // The surface's extent as seen from the locked bits: a partial lock
+  // starts at the lock rectangle, so the right and bottom edges are counted
+  // from there, and the codecs never reach past the surface's last pixel.
+  out.bounds = {0, 0, w - static_cast<uint32_t>(lockRect.left), h - static_cast<uint32_t>(lockRect.top), 0, 1};
   out.box = boxFromRect(r);
   out.orderedDither = 1;
   out.diffuseErrors = 0;
@@ -301,6 +305,7 @@ HRESULT VolumeLock::lock(PixelRegion& out, IDirect3DVolume9* volume, const PALET
         lockBox.Front == 0 && lockBox.Back == d)
       partial = false;
   }
+  if (!partial) lockBox = {0, 0, w, h, 0, d};
   D3DLOCKED_BOX locked;
   hr = volume->LockBox(&locked, partial ? &lockBox : nullptr, lockFlags);
   if (FAILED(hr)) return hr;
@@ -316,7 +321,7 @@ HRESULT VolumeLock::lock(PixelRegion& out, IDirect3DVolume9* volume, const PALET
   out.format = desc.Format;
   out.rowPitch = static_cast<uint32_t>(locked.RowPitch);
   out.slicePitch = static_cast<uint32_t>(locked.SlicePitch);
-  out.bounds = {0, 0, w, h, 0, d};
+  out.bounds = {0, 0, w - lockBox.Left, h - lockBox.Top, 0, d - lockBox.Front};
   out.box = b;
   out.orderedDither = 1;
   out.diffuseErrors = 0;

@@ -101,7 +101,7 @@ TEST_F(SurfaceLoading, DxtCopyTexturesAreWholeBlocks) {
 }
 
 // The byte a lock of `rect` starts at, relative to a whole lock.
-ptrdiff_t lockOffset(IDirect3DSurface9* s, const RECT* rect, D3DBOX* box) {
+ptrdiff_t lockOffset(IDirect3DSurface9* s, const RECT* rect, D3DBOX* box, D3DBOX* bounds) {
   SurfaceLock whole, part;
   pixel::PixelRegion all, region;
   EXPECT_EQ(whole.lock(all, s, nullptr, nullptr, 0, LockReadOnly), S_OK);
@@ -109,6 +109,7 @@ ptrdiff_t lockOffset(IDirect3DSurface9* s, const RECT* rect, D3DBOX* box) {
   whole.unlock();
   EXPECT_EQ(part.lock(region, s, nullptr, rect, 0, LockReadOnly), S_OK);
   *box = region.box;
+  *bounds = region.bounds;
   return static_cast<uint8_t*>(region.pixels) - base;
 }
 
@@ -119,12 +120,13 @@ TEST_F(SurfaceLoading, LockRectanglesWidenToBlocksAndPairs) {
     RECT rect;
     uint32_t lockLeft, lockTop;  // in pixels
     D3DBOX box;
+    uint32_t boundsRight, boundsBottom;  // the surface's edges seen from the lock
   } cases[] = {
-      {D3DFMT_DXT5, 8, 8, {1, 1, 5, 5}, 0, 0, {1, 1, 5, 5, 0, 1}},
-      {D3DFMT_DXT5, 16, 16, {1, 1, 5, 5}, 0, 0, {1, 1, 5, 5, 0, 1}},
-      {D3DFMT_DXT5, 16, 16, {5, 6, 9, 9}, 4, 4, {1, 2, 5, 5, 0, 1}},
-      {D3DFMT_YUY2, 8, 2, {3, 0, 6, 2}, 2, 0, {1, 0, 4, 2, 0, 1}},
-      {D3DFMT_A8R8G8B8, 8, 4, {3, 1, 6, 2}, 3, 1, {0, 0, 3, 1, 0, 1}},
+      {D3DFMT_DXT5, 8, 8, {1, 1, 5, 5}, 0, 0, {1, 1, 5, 5, 0, 1}, 8, 8},
+      {D3DFMT_DXT5, 16, 16, {1, 1, 5, 5}, 0, 0, {1, 1, 5, 5, 0, 1}, 16, 16},
+      {D3DFMT_DXT5, 16, 16, {5, 6, 9, 9}, 4, 4, {1, 2, 5, 5, 0, 1}, 12, 12},
+      {D3DFMT_YUY2, 8, 2, {3, 0, 6, 2}, 2, 0, {1, 0, 4, 2, 0, 1}, 6, 2},
+      {D3DFMT_A8R8G8B8, 8, 4, {3, 1, 6, 2}, 3, 1, {0, 0, 3, 1, 0, 1}, 5, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "format " << c.format << " rect " << c.rect.left << "," << c.rect.top);
@@ -133,8 +135,8 @@ TEST_F(SurfaceLoading, LockRectanglesWidenToBlocksAndPairs) {
     D3DLOCKED_RECT lr;
     ASSERT_EQ(s->LockRect(&lr, nullptr, D3DLOCK_READONLY), S_OK);
     s->UnlockRect();
-    D3DBOX box;
-    const ptrdiff_t offset = lockOffset(s.get(), &c.rect, &box);
+    D3DBOX box, bounds;
+    const ptrdiff_t offset = lockOffset(s.get(), &c.rect, &box, &bounds);
     const bool dxt = c.format == D3DFMT_DXT5;
     const ptrdiff_t expected = dxt ? ptrdiff_t(c.lockTop / 4) * lr.Pitch + (c.lockLeft / 4) * 16
                                    : ptrdiff_t(c.lockTop) * lr.Pitch + c.lockLeft * (c.format == D3DFMT_YUY2 ? 2 : 4);
@@ -143,7 +145,28 @@ TEST_F(SurfaceLoading, LockRectanglesWidenToBlocksAndPairs) {
     EXPECT_EQ(box.Top, c.box.Top);
     EXPECT_EQ(box.Right, c.box.Right);
     EXPECT_EQ(box.Bottom, c.box.Bottom);
+    EXPECT_EQ(bounds.Right, c.boundsRight);
+    EXPECT_EQ(bounds.Bottom, c.boundsBottom);
   }
+}
+
+TEST_F(SurfaceLoading, PartialWriteIntoBlocksKeepsTheRest) {
+  auto dxt = texture(16, 16, 1, D3DFMT_DXT1);
+  auto s = level(dxt.get(), 0);
+  const std::vector<uint32_t> red(16 * 16, 0xFFFF0000u), blue(16, 0xFF0000FFu);
+  const RECT all = {0, 0, 16, 16}, part = {5, 6, 9, 9}, four = {0, 0, 4, 3};
+  ASSERT_EQ(FillSurfaceFromPixels(s.get(), nullptr, nullptr, red.data(), D3DFMT_A8R8G8B8, 64, nullptr, &all, FilterNone, 0), S_OK);
+  ASSERT_EQ(FillSurfaceFromPixels(s.get(), nullptr, &part, blue.data(), D3DFMT_A8R8G8B8, 16, nullptr, &four, FilterNone, 0),
+            S_OK);
+  auto plain = texture(16, 16, 1, D3DFMT_A8R8G8B8);
+  auto out = level(plain.get(), 0);
+  ASSERT_EQ(FillSurfaceFromSurface(out.get(), nullptr, nullptr, s.get(), nullptr, nullptr, FilterNone, 0), S_OK);
+  const auto px = pixels32(out.get());
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const bool inside = x >= 5 && x < 9 && y >= 6 && y < 9;
+      EXPECT_EQ(px[y * 16 + x], inside ? 0xFF0000FFu : 0xFFFF0000u) << x << "," << y;
+    }
 }
 
 TEST_F(SurfaceLoading, FailedLockGoesThroughCopyAndWritesBack) {
