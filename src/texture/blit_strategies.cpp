@@ -434,13 +434,22 @@ class AccumulatorSet {
 inline void scatterRow(const Color* source, uint32_t sourceWidth, const TriangleWeightTable& tableX, Color* out,
                        uint32_t destWidth) {
   clearRow(out, destWidth);
+  // Runs of pairs naming the same destination pixel (long when shrinking a
+  // lot) are summed in a register before they touch memory.
+  int32_t current = -1;
+  Vec4 sum = splat(0.0f);
   for (uint32_t x = 0; x < sourceWidth; ++x) {
     const Vec4 colour = load(source[x]);
     for (const TrianglePair& px : tableX.record(x)) {
-      Color& target = out[px.dest];
-      store(target, load(target) + colour * splat(px.weight));
+      if (px.dest != current) {
+        if (current >= 0) store(out[current], load(out[current]) + sum);
+        current = px.dest;
+        sum = splat(0.0f);
+      }
+      sum = sum + colour * splat(px.weight);
     }
   }
+  if (current >= 0) store(out[current], load(out[current]) + sum);
 }
 
 // out += row * weight
