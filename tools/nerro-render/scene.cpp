@@ -171,11 +171,11 @@ Scene demoScene() {
   scene.textures.push_back(glass("blue", 50, 110, 240));
 
   // The floor: tilted back, its checker modulated by the spot.
-  ScenePolygon floor = square(300, "checker", 6);
+  ScenePolygon floor = square(300, "checker", 3);
   floor.slots[1].texture = "spot";
   floor.slots[1].coords = {0, 0, 1, 0, 0, 1, 1, 1};
-  floor.rotation = {radians(-62), 0, 0};
-  floor.translation = {0, -120, 150};
+  floor.rotation = {radians(62), 0, 0};
+  floor.translation = {0, -200, 150};
   scene.polygons.push_back(floor);
 
   // Three panes at different depths, drawn back to front, each turning.
