@@ -106,8 +106,39 @@ HRESULT directCopy(PixelCodec& source, PixelCodec& dest, FilterOptions) {
 
 // ---- Same-size conversion ----------------------------------------------
 
+// Between the 32-bit formats with and without alpha of one channel order,
+// decoding and re-encoding gives back each 8-bit value exactly, so the
+// conversion is a mask: an X byte reads as opaque alpha, alpha is dropped
+// into a zero X byte. Not with a colour key, gamma or error diffusion, which
+// can change values.
+bool convertAlphaWords(PixelCodec& source, PixelCodec& dest) {
+  uint32_t set = 0, keep = 0xFFFFFFFFu;
+  const D3DFORMAT from = source.format, to = dest.format;
+  if ((from == D3DFMT_X8R8G8B8 && to == D3DFMT_A8R8G8B8) || (from == D3DFMT_X8B8G8R8 && to == D3DFMT_A8B8G8R8))
+    set = 0xFF000000u;
+  else if ((from == D3DFMT_A8R8G8B8 && to == D3DFMT_X8R8G8B8) || (from == D3DFMT_A8B8G8R8 && to == D3DFMT_X8B8G8R8))
+    keep = 0x00FFFFFFu;
+  else
+    return false;
+  if (source.colorKey != 0 || source.gamma || dest.gamma || dest.errorRow || !source.addressable || !dest.addressable)
+    return false;
+  for (uint32_t z = 0; z < dest.depth; ++z)
+    for (uint32_t y = 0; y < dest.height; ++y) {
+      const uint8_t* s = source.pixels + static_cast<size_t>(z) * source.slicePitch + static_cast<size_t>(y) * source.rowPitch;
+      uint8_t* d = dest.pixels + static_cast<size_t>(z) * dest.slicePitch + static_cast<size_t>(y) * dest.rowPitch;
+      for (uint32_t x = 0; x < dest.width; ++x) {
+        uint32_t v;
+        std::memcpy(&v, s + 4 * x, 4);
+        v = (v & keep) | set;
+        std::memcpy(d + 4 * x, &v, 4);
+      }
+    }
+  return true;
+}
+
 HRESULT sameSizeConversion(PixelCodec& source, PixelCodec& dest, FilterOptions) {
   if (!sameSize(source, dest)) return E_FAIL;
+  if (convertAlphaWords(source, dest)) return S_OK;
   auto row = makeRow(dest.width);
   if (!row) return E_FAIL;
   dropSharedGamma(source, dest);
