@@ -12,56 +12,9 @@ namespace nerro::pixel::detail {
 
 namespace {
 
-constexpr float kErrorBehind = 3.0f / 16.0f;
-constexpr float kErrorBelow = 5.0f / 16.0f;
-constexpr float kErrorBeyond = 1.0f / 16.0f;
-constexpr float kErrorAhead = 7.0f / 16.0f;
-
 inline uint8_t* RowAddress(uint8_t* pixels, uint32_t rowPitch, uint32_t slicePitch, uint32_t y,
                            uint32_t z) {
   return pixels + size_t{y} * rowPitch + size_t{z} * slicePitch;
-}
-
-// Quantises one field with dither value d, diffusing its error when errors
-// is not null. e is the error carried along the row for this channel.
-template <Field f>
-inline uint32_t QuantizeDiffused(float value, float d, float& e, D3DCOLORVALUE* errors,
-                                 int32_t x, int32_t dir) {
-  const float v = (value + e) * f.Scale();
-  const float q = StepOf<f>(v + d);
-  if (errors) {
-    const float err = (v - q) * f.Step();
-    Ch(errors[x - dir + 1], f.channel) += kErrorBehind * err;
-    Ch(errors[x + 1], f.channel) += kErrorBelow * err;
-    Ch(errors[x + dir + 1], f.channel) += kErrorBeyond * err;
-    e = kErrorAhead * err;
-  }
-  return static_cast<uint32_t>(TruncClamp(q, f.Lowest(), f.Scale()));
-}
-
-// The general encode loop: serpentine order (even rows left to right, odd
-// rows right to left), dither column (z + k) mod 4 for the k-th pixel
-// visited, Floyd-Steinberg diffusion when errors is not null.
-template <class F>
-void EncodeSerpentine(const D3DCOLORVALUE* w, uint8_t* row, uint32_t width, uint32_t y,
-                      uint32_t z, const DitherTable& dither, D3DCOLORVALUE* errors) {
-  using Word = typename F::Word;
-  const int32_t dir = (y & 1) ? -1 : 1;
-  int32_t x = dir > 0 ? 0 : static_cast<int32_t>(width) - 1;
-  const float* dRow = dither[y & 3];
-  float e[F::kFieldCount] = {};
-  for (uint32_t k = 0; k < width; ++k, x += dir) {
-    const float d = dRow[(z + k) & 3];
-    Word word = 0;
-    [&]<size_t... I>(std::index_sequence<I...>) {
-      ((word |= (static_cast<Word>(QuantizeDiffused<F::kFields[I]>(
-                     Ch(w[x], F::kFields[I].channel), d, e[I], errors, x, dir)) &
-                 static_cast<Word>(F::kFields[I].Mask()))
-                << F::kFields[I].shift),
-       ...);
-    }(std::make_index_sequence<F::kFieldCount>{});
-    StoreWord<F>(row + size_t(x) * F::kBytes, word);
-  }
 }
 
 // Codec of a format of bit fields.
@@ -112,7 +65,7 @@ class FieldCodec final : public PixelCodec {
       }
       encode_(w, row, width, dither);
     } else {
-      EncodeSerpentine<F>(w, row, width, y, z, *ditherTable, errorRow.get());
+      EncodeSerpentineSse2<F>(w, row, width, y, z, *ditherTable, errorRow.get());
     }
     return S_OK;
   }
@@ -152,7 +105,7 @@ class PaletteCodec final : public PixelCodec {
       // Alpha is quantised like any 8-bit field (dither, diffusion), then
       // the index goes into the low byte.
       AddDiffusedErrors(w);
-      EncodeSerpentine<AlphaLayout>(w, row, width, y, z, *ditherTable, errorRow.get());
+      EncodeSerpentineSse2<AlphaLayout>(w, row, width, y, z, *ditherTable, errorRow.get());
       for (uint32_t x = 0; x < width; ++x) row[2 * x] = NearestIndex(w[x]);
     } else {
       for (uint32_t x = 0; x < width; ++x) row[x] = NearestIndex(w[x]);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <emmintrin.h>
 #include <type_traits>
 #include <utility>
 
@@ -197,6 +198,118 @@ void GenericEncodeRow(const D3DCOLORVALUE* in, uint8_t* dst, uint32_t count,
                       const float* dither) {
   for (uint32_t x = 0; x < count; ++x) {
     EncodePixel<F>(dst + size_t{x} * F::kBytes, in[x], dither[x & 3]);
+  }
+}
+
+inline constexpr float kErrorBehind = 3.0f / 16.0f;
+inline constexpr float kErrorBelow = 5.0f / 16.0f;
+inline constexpr float kErrorBeyond = 1.0f / 16.0f;
+inline constexpr float kErrorAhead = 7.0f / 16.0f;
+
+// Quantises one field with dither value d, diffusing its error when errors
+// is not null. e is the error carried along the row for this channel.
+template <Field f>
+inline uint32_t QuantizeDiffused(float value, float d, float& e, D3DCOLORVALUE* errors,
+                                 int32_t x, int32_t dir) {
+  const float v = (value + e) * f.Scale();
+  const float q = StepOf<f>(v + d);
+  if (errors) {
+    const float err = (v - q) * f.Step();
+    Ch(errors[x - dir + 1], f.channel) += kErrorBehind * err;
+    Ch(errors[x + 1], f.channel) += kErrorBelow * err;
+    Ch(errors[x + dir + 1], f.channel) += kErrorBeyond * err;
+    e = kErrorAhead * err;
+  }
+  return static_cast<uint32_t>(TruncClamp(q, f.Lowest(), f.Scale()));
+}
+
+// The general encode loop: serpentine order (even rows left to right, odd
+// rows right to left), dither column (z + k) mod 4 for the k-th pixel
+// visited, Floyd-Steinberg diffusion when errors is not null.
+template <class F>
+void EncodeSerpentine(const D3DCOLORVALUE* w, uint8_t* row, uint32_t width, uint32_t y,
+                      uint32_t z, const DitherTable& dither, D3DCOLORVALUE* errors) {
+  using Word = typename F::Word;
+  const int32_t dir = (y & 1) ? -1 : 1;
+  int32_t x = dir > 0 ? 0 : static_cast<int32_t>(width) - 1;
+  const float* dRow = dither[y & 3];
+  float e[F::kFieldCount] = {};
+  for (uint32_t k = 0; k < width; ++k, x += dir) {
+    const float d = dRow[(z + k) & 3];
+    Word word = 0;
+    [&]<size_t... I>(std::index_sequence<I...>) {
+      ((word |= (static_cast<Word>(QuantizeDiffused<F::kFields[I]>(
+                     Ch(w[x], F::kFields[I].channel), d, e[I], errors, x, dir)) &
+                 static_cast<Word>(F::kFields[I].Mask()))
+                << F::kFields[I].shift),
+       ...);
+    }(std::make_index_sequence<F::kFieldCount>{});
+    StoreWord<F>(row + size_t(x) * F::kBytes, word);
+  }
+}
+
+// The same loop with the four channels of a pixel in one SSE2 vector; the
+// codecs use this one, and it must match the loop above bit for bit. Lanes
+// of channels without a field get scale 0 and never carry errors.
+template <class F>
+void EncodeSerpentineSse2(const D3DCOLORVALUE* w, uint8_t* row, uint32_t width, uint32_t y,
+                          uint32_t z, const DitherTable& dither, D3DCOLORVALUE* errors) {
+  using Word = typename F::Word;
+  alignas(16) float scale[4] = {}, step[4] = {}, lo[4] = {}, hi[4] = {};
+  alignas(16) uint32_t stored[4] = {}, isSigned[4] = {};
+  for (const Field& f : F::kFields) {
+    scale[f.channel] = f.Scale();
+    step[f.channel] = f.Step();
+    lo[f.channel] = f.Lowest();
+    hi[f.channel] = f.Scale();
+    stored[f.channel] = ~0u;
+    isSigned[f.channel] = f.isSigned ? ~0u : 0u;
+  }
+  const __m128 vScale = _mm_load_ps(scale), vStep = _mm_load_ps(step);
+  const __m128 vLo = _mm_load_ps(lo), vHi = _mm_load_ps(hi);
+  const __m128 vStored = _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(stored)));
+  const __m128 vSigned =
+      _mm_castsi128_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(isSigned)));
+  const __m128 vAbsMask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+  const __m128 vExact = _mm_set1_ps(8388608.0f);
+  const __m128 vOne = _mm_set1_ps(1.0f);
+  const __m128 vBehind = _mm_set1_ps(kErrorBehind), vBelow = _mm_set1_ps(kErrorBelow);
+  const __m128 vBeyond = _mm_set1_ps(kErrorBeyond), vAhead = _mm_set1_ps(kErrorAhead);
+
+  const int32_t dir = (y & 1) ? -1 : 1;
+  int32_t x = dir > 0 ? 0 : static_cast<int32_t>(width) - 1;
+  const float* dRow = dither[y & 3];
+  __m128 e = _mm_setzero_ps();
+  alignas(16) int32_t q[4];
+  for (uint32_t k = 0; k < width; ++k, x += dir) {
+    const __m128 d = _mm_set1_ps(dRow[(z + k) & 3]);
+    const __m128 v = _mm_mul_ps(_mm_add_ps(_mm_loadu_ps(&w[x].r), e), vScale);
+    const __m128 t = _mm_add_ps(v, d);
+    // Truncation (unsigned lanes) or floor (signed lanes) below 2^23; the
+    // value itself above it and for NaN.
+    __m128 qf = _mm_cvtepi32_ps(_mm_cvttps_epi32(t));
+    qf = _mm_sub_ps(qf, _mm_and_ps(_mm_and_ps(_mm_cmpgt_ps(qf, t), vSigned), vOne));
+    const __m128 small = _mm_cmplt_ps(_mm_and_ps(t, vAbsMask), vExact);
+    const __m128 qv = _mm_or_ps(_mm_and_ps(small, qf), _mm_andnot_ps(small, t));
+    if (errors) {
+      const __m128 err = _mm_and_ps(_mm_mul_ps(_mm_sub_ps(v, qv), vStep), vStored);
+      float* behind = &errors[x - dir + 1].r;
+      float* below = &errors[x + 1].r;
+      float* beyond = &errors[x + dir + 1].r;
+      _mm_storeu_ps(behind, _mm_add_ps(_mm_loadu_ps(behind), _mm_mul_ps(vBehind, err)));
+      _mm_storeu_ps(below, _mm_add_ps(_mm_loadu_ps(below), _mm_mul_ps(vBelow, err)));
+      _mm_storeu_ps(beyond, _mm_add_ps(_mm_loadu_ps(beyond), _mm_mul_ps(vBeyond, err)));
+      e = _mm_mul_ps(vAhead, err);
+    }
+    // Clamp: the lower bound first, so NaN lands on it as in TruncClamp.
+    _mm_store_si128(reinterpret_cast<__m128i*>(q),
+                    _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(qv, vLo), vHi)));
+    Word word = 0;
+    for (const Field& f : F::kFields) {
+      word |= (static_cast<Word>(static_cast<uint32_t>(q[f.channel])) & static_cast<Word>(f.Mask()))
+              << f.shift;
+    }
+    StoreWord<F>(row + size_t(x) * F::kBytes, word);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -123,4 +124,60 @@ TEST(RowKernels, SixteenAndEightBitFormatsMatchTheGeneralRuleExhaustively) {
   ExpectMatches<fmt::A8>(D3DFMT_A8);
   ExpectMatches<fmt::L8>(D3DFMT_L8);
   ExpectMatches<fmt::A4L4>(D3DFMT_A4L4);
+}
+
+namespace {
+
+template <class F>
+void ExpectDiffusionMatches(const char* name) {
+  SCOPED_TRACE(name);
+  constexpr uint32_t w = 37, rows = 6;
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> dist(-1.3f, 1.3f);
+  std::vector<D3DCOLORVALUE> in(w * rows);
+  for (auto& c : in) c = {dist(rng), dist(rng), dist(rng), dist(rng)};
+  in[5].g = std::numeric_limits<float>::quiet_NaN();
+  in[40].r = std::numeric_limits<float>::infinity();
+  for (const DitherTable* table : {&kPlainDitherTable, &kOrderedDitherTable}) {
+    for (bool diffuse : {true, false}) {
+      std::vector<uint8_t> a(w * F::kBytes * rows, 0xCC), b = a;
+      std::vector<D3DCOLORVALUE> ea(w + 2, D3DCOLORVALUE{0, 0, 0, 0}), eb = ea;
+      for (uint32_t y = 0; y < rows; ++y) {
+        // Each loop gets its own copy of the row with the previous errors
+        // added, as the codec does.
+        std::vector<D3DCOLORVALUE> ra(in.begin() + y * w, in.begin() + (y + 1) * w), rb = ra;
+        for (uint32_t x = 0; x < w; ++x) {
+          ra[x].r += ea[x + 1].r; ra[x].g += ea[x + 1].g; ra[x].b += ea[x + 1].b; ra[x].a += ea[x + 1].a;
+          rb[x].r += eb[x + 1].r; rb[x].g += eb[x + 1].g; rb[x].b += eb[x + 1].b; rb[x].a += eb[x + 1].a;
+        }
+        std::fill(ea.begin(), ea.end(), D3DCOLORVALUE{0, 0, 0, 0});
+        std::fill(eb.begin(), eb.end(), D3DCOLORVALUE{0, 0, 0, 0});
+        EncodeSerpentine<F>(ra.data(), a.data() + y * w * F::kBytes, w, y, y / 2, *table,
+                            diffuse ? ea.data() : nullptr);
+        EncodeSerpentineSse2<F>(rb.data(), b.data() + y * w * F::kBytes, w, y, y / 2, *table,
+                                diffuse ? eb.data() : nullptr);
+        ASSERT_EQ(a, b) << "row " << y;
+        ASSERT_EQ(std::memcmp(ea.data(), eb.data(), ea.size() * sizeof(D3DCOLORVALUE)), 0)
+            << "errors after row " << y;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+TEST(RowKernels, VectorDiffusionLoopMatchesTheGeneralRule) {
+  ExpectDiffusionMatches<fmt::A8R8G8B8>("A8R8G8B8");
+  ExpectDiffusionMatches<fmt::R5G6B5>("R5G6B5");
+  ExpectDiffusionMatches<fmt::A1R5G5B5>("A1R5G5B5");
+  ExpectDiffusionMatches<fmt::R3G3B2>("R3G3B2");
+  ExpectDiffusionMatches<fmt::R8G8B8>("R8G8B8");
+  ExpectDiffusionMatches<fmt::L16>("L16");
+  ExpectDiffusionMatches<fmt::R16>("R16");
+  ExpectDiffusionMatches<fmt::A16B16G16R16>("A16B16G16R16");
+  ExpectDiffusionMatches<fmt::V8U8>("V8U8");
+  ExpectDiffusionMatches<fmt::L6V5U5>("L6V5U5");
+  ExpectDiffusionMatches<fmt::Q8W8V8U8>("Q8W8V8U8");
+  ExpectDiffusionMatches<fmt::A2W10V10U10>("A2W10V10U10");
+  ExpectDiffusionMatches<fmt::Q16W16V16U16>("Q16W16V16U16");
 }
