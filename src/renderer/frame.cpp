@@ -124,6 +124,8 @@ void drawPolygon(IDirect3DDevice9* device, const NerroPolygon& polygon) {
 }
 
 HRESULT readBack(NerroPolygonSet& context, void* pixels, int32_t width, int32_t height) {
+  // Nothing can be written safely without a buffer or with a negative size.
+  if (!pixels || width < 0 || height < 0) return E_FAIL;
   IDirect3DDevice9* device = context.device;
   ReadBackSurfaces release(context);
 
@@ -139,11 +141,8 @@ HRESULT readBack(NerroPolygonSet& context, void* pixels, int32_t width, int32_t 
     return E_FAIL;
 
   HRESULT result = S_OK;
-  const uint32_t bpp = bytesPerPixel(desc.Format);
-  if (!pixels || width < 0 || height < 0 || bpp == 0) {
-    // Nothing we can write safely: no buffer, a negative size, or a
-    // back-buffer format we cannot turn into host pixels.
-    result = E_FAIL;
+  if (bytesPerPixel(desc.Format) == 0) {
+    result = E_FAIL;  // a back-buffer format we cannot turn into host pixels
   } else {
     // Copy the overlap of the host's picture and the back buffer.
     const uint32_t columns = std::min(static_cast<uint32_t>(width), desc.Width);

@@ -27,7 +27,9 @@ void drawPolygon(IDirect3DDevice9* device, const NerroPolygon& polygon);
 // Copies the back buffer into the host's buffer through a system-memory
 // surface, row 0 of the back buffer into the last row of the host's. Only
 // the overlap of the two sizes is copied (host pixels outside it keep their
-// bytes); 16-bit back buffers are widened to 32-bit pixels.
+// bytes); 16-bit back buffers are widened to 32-bit pixels. E_FAIL without
+// touching anything for a null buffer or a negative size, and for a
+// back-buffer format that has no host-pixel form.
 HRESULT readBack(NerroPolygonSet& context, void* pixels, int32_t width, int32_t height);
 
 // Widens `count` back-buffer pixels of `format` to host pixels (blue, green,
