@@ -65,12 +65,25 @@ int main(void) {
   check(create() == 1, "create makes a context");
   check(create() == 1, "create again keeps it");
 
-  /* A good chain: whatever the frame does, nothing outside the w x h x 4
-   * bytes of the host's buffer changes. */
+  /* A good chain: the empty frame is cleared to 0 (black, alpha 0) and
+   * nothing outside the w x h x 4 bytes of the host's buffer changes. */
   uint32_t handle = layChain(base, pixelAddress);
   memset(pixels, 0xAB, 2 * page);
-  drawPaint(handle, W, H);
+  check(drawPaint(handle, W, H) == 0, "drawPaint draws into a good chain");
+  check(untouched(pixels, pixels + W * H * 4, 0x00), "the empty frame is cleared");
   check(untouched(pixels + W * H * 4, pixels + 2 * page, 0xAB), "nothing written past the host's buffer");
+
+  /* A texture from the host's pixels on a quad that covers the frame. */
+  for (int i = 0; i < W * H; ++i) memcpy(pixels + 4 * i, "\x99\x66\x33\xFF", 4);
+  check(loadTexture("blue", handle, W, H) == 1, "loadTexture stores the entry");
+  const float corners[8] = {-1000, 1000, 1000, 1000, -1000, -1000, 1000, -1000};
+  const float coords[8] = {0, 0, 1, 0, 0, 1, 1, 1};
+  const uint32_t id = makePolygon(1, corners);
+  check(id == 1, "the first polygon gets id 1");
+  check(setupTextures(id, "blue", 0, coords) == 1, "setupTextures finds polygon and texture");
+  memset(pixels, 0, W * H * 4);
+  check(drawPaint(handle, W, H) == 0, "drawPaint draws the quad");
+  check(memcmp(pixels + 4 * (W * H / 2 + W / 2), "\x99\x66\x33\xFF", 4) == 0, "the quad shows its texture");
 
   /* Broken chains are refused without a fault, and touch nothing. */
   memset(pixels, 0xAB, 2 * page);

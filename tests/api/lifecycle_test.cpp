@@ -1,6 +1,9 @@
 // The exports' common first step and the context's lifecycle, driven
 // through adapter profiles, fault injection and the foreground window.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+
+#include <cstring>
 
 #include "api/context.h"
 #include "d3d9/software_adapter.h"
@@ -127,6 +130,69 @@ TEST_F(LifecycleTest, WindowSizeIsReadWhenADeviceIsMade) {
   dispose();
   setWindowSize(-5, 480);
   EXPECT_EQ(create(), 0);
+}
+
+// A host bitmap below 4 GiB with its handle chain, as a 32-bit host has it.
+class HostBitmap {
+ public:
+  HostBitmap(int32_t width, int32_t height) : bytes_(4096 + static_cast<size_t>(width) * height * 4) {
+    void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    base_ = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+    if (!base_) return;
+    const auto b = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base_));
+    const uint32_t p1 = b + 0x200, p2 = b + 0x300, pixels = b + 4096;
+    std::memcpy(base_ + 0x100, &p1, 4);
+    std::memcpy(base_ + 0x200 + 8, &p2, 4);
+    std::memcpy(base_ + 0x300 + 16, &pixels, 4);
+    handle_ = (b + 0x100 - 16) / 2;
+  }
+  ~HostBitmap() {
+    if (base_) munmap(base_, bytes_);
+  }
+  bool valid() const { return base_ != nullptr; }
+  uint32_t handle() const { return handle_; }
+  uint32_t* pixels() const { return reinterpret_cast<uint32_t*>(base_ + 4096); }
+
+ private:
+  size_t bytes_;
+  uint8_t* base_ = nullptr;
+  uint32_t handle_ = 0;
+};
+
+TEST_F(LifecycleTest, PolygonIdsStartAtOneInEveryNewContext) {
+  const float corners[6] = {0, 0, 10, 0, 0, 10};
+  EXPECT_EQ(makePolygon(0, corners), 1u) << "the first call makes the context";
+  EXPECT_EQ(makePolygon(0, corners), 2u);
+  dispose();
+  const float quad[8] = {0, 0, 1, 0, 0, 1, 1, 1};
+  EXPECT_EQ(makePolygon(1, quad), 1u);
+  const float coords[6] = {0, 0, 1, 0, 0, 1};
+  EXPECT_EQ(setupTextures(1, "anything", 0, coords), 0) << "a new context has no textures";
+}
+
+TEST_F(LifecycleTest, TexturesPolygonsFramesAndLossLeaveNothingAfterDispose) {
+  HostBitmap bitmap(32, 16);
+  ASSERT_TRUE(bitmap.valid());
+  setWindowSize(32, 16);
+  for (int i = 0; i < 32 * 16; ++i) bitmap.pixels()[i] = 0xFF336699u;
+  ASSERT_EQ(loadTexture("blue", bitmap.handle(), 32, 16), 1);
+  const float corners[8] = {-1000, 1000, 1000, 1000, -1000, -1000, 1000, -1000};
+  const float coords[8] = {0, 0, 1, 0, 0, 1, 1, 1};
+  const uint32_t id = makePolygon(1, corners);
+  ASSERT_EQ(id, 1u);
+  ASSERT_EQ(setupTextures(id, "blue", 0, coords), 1);
+  ASSERT_EQ(drawPaint(bitmap.handle(), 32, 16), 0);
+  EXPECT_EQ(bitmap.pixels()[8 * 32 + 16], 0xFF336699u) << "the quad covers the frame with its texture";
+
+  // A lost device: the frame fails and leaves the buffer; the next one resets
+  // the device, rebuilds the texture and draws again.
+  bitmap.pixels()[0] = 0x12345678u;
+  d3d9::loseDevice(1);
+  EXPECT_EQ(drawPaint(bitmap.handle(), 32, 16), static_cast<int32_t>(E_FAIL));
+  EXPECT_EQ(bitmap.pixels()[0], 0x12345678u);
+  ASSERT_EQ(drawPaint(bitmap.handle(), 32, 16), 0);
+  EXPECT_EQ(bitmap.pixels()[8 * 32 + 16], 0xFF336699u);
+  // TearDown disposes and expects no adapter object left.
 }
 
 TEST_F(LifecycleTest, ClearTexturesEmptiesTheListOfALiveContext) {
