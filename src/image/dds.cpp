@@ -127,6 +127,9 @@ HRESULT DecodedImage::decodeDds(const uint8_t* data, uint32_t size) {
   const uint32_t flags = readLe32(desc + 4);
   const uint32_t topHeight = readLe32(desc + 8);
   const uint32_t topWidth = readLe32(desc + 12);
+  // A surface without pixels is not an image (and a zero width with a huge
+  // height would hand callers billions of empty rows).
+  if (topWidth == 0 || topHeight == 0) return E_FAIL;
   uint32_t topDepth = (flags & kDdsdDepth) ? readLe32(desc + 20) : 1;
   if (topDepth == 0) topDepth = 1;
   const uint32_t caps2Faces = readLe32(desc + 108) & 0xFC00;

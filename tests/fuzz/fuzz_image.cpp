@@ -39,6 +39,7 @@ void touch(const DecodedImage& img) {
     rows = img.height;
     rowBytes = (static_cast<uint64_t>(img.width) * nerro::pixel::FindFormatDescriptor(img.format).bitsPerPixel + 7) / 8;
   }
+  if (rowBytes == 0) return;
   const uint32_t slices = img.depth == 0 ? 1 : img.depth;
   for (uint32_t z = 0; z < slices; ++z)
     for (uint64_t y = 0; y < rows; ++y) {

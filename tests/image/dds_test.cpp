@@ -209,6 +209,8 @@ TEST(Dds, AbsurdSizesAreRefusedWithoutOverflow) {
       {0x40000000, 4, 0, 1, false},           // 4 GiB row
       {256, 256, 0xFFFFFFFF, 1, true},        // slice times depth
       {4, 4, 0, 0xFFFFFFFF, false},           // more levels than a mip chain holds
+      {0, 0x40000000, 0, 1, false},           // no columns: empty rows without end
+      {8, 0, 0, 1, false},                    // no rows
   };
   for (const Case& c : cases) {
     DdsSpec s;
