@@ -8,6 +8,7 @@
 
 #include "texture/box_fast_path.h"
 #include "texture/color_vec.h"
+#include "texture/fast_paths.h"
 #include "texture/resample_weights.h"
 
 namespace nerro::texture {
@@ -319,10 +320,16 @@ HRESULT linear2D(PixelCodec& source, PixelCodec& dest, FilterOptions filter) {
   if (filterKind(filter) != FilterLinear || source.depth != 1 || dest.depth != 1) return E_FAIL;
   const auto tapsX = LinearTaps(source.width, dest.width, !(filter & FilterMirrorU));
   const auto tapsY = LinearTaps(source.height, dest.height, !(filter & FilterMirrorV));
+  if (tapsX.empty() || tapsY.empty()) return E_OUTOFMEMORY;
+  // 32-bit RGB sources: the same sums without decoding whole rows.
+  if (linearFromArgbAccepts(source)) {
+    const HRESULT hr = linearFromArgb(source, dest, tapsX, tapsY);
+    if (hr != E_FAIL) return hr;
+  }
   auto destRow = makeRow(dest.width);
   auto a = makeRow(source.width);
   auto b = makeRow(source.width);
-  if (tapsX.empty() || tapsY.empty() || !destRow || !a || !b) return E_OUTOFMEMORY;
+  if (!destRow || !a || !b) return E_OUTOFMEMORY;
   constexpr int64_t kNone = -1;
   int64_t rowA = kNone, rowB = kNone;
   for (uint32_t y = 0; y < dest.height; ++y) {
