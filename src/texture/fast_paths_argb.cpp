@@ -41,7 +41,8 @@ inline uint32_t load32(const uint8_t* p) {
 
 // The horizontal taps laid out for vector loads: byte offsets of the two
 // source pixels and their weights, padded to a multiple of 8 entries with
-// pixel 0 at weight 0 (those lanes are computed and dropped).
+// pixel 0 at weight 0 (those lanes are computed and dropped; they read
+// pixels 0 and 1, which exist whenever taps come in neighbouring pairs).
 struct TapColumns {
   std::unique_ptr<uint32_t[]> first, second;
   std::unique_ptr<float[]> firstWeight, secondWeight;
@@ -98,20 +99,44 @@ inline __m128i gather4(const uint8_t* row, const uint32_t* offsets) {
                         static_cast<int32_t>(load32(row + offsets[2])), static_cast<int32_t>(load32(row + offsets[3])));
 }
 
+// The words at `offsets` and the ones after them, for taps whose second
+// pixel follows the first (every integer downscale): one 8-byte load each.
+inline void pairs4(const uint8_t* row, const uint32_t* offsets, __m128i& firsts, __m128i& seconds) {
+  const __m128i l0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offsets[0]));
+  const __m128i l1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offsets[1]));
+  const __m128i l2 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offsets[2]));
+  const __m128i l3 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + offsets[3]));
+  const __m128 t0 = _mm_castsi128_ps(_mm_unpacklo_epi64(l0, l1));  // f0 s0 f1 s1
+  const __m128 t1 = _mm_castsi128_ps(_mm_unpacklo_epi64(l2, l3));  // f2 s2 f3 s3
+  firsts = _mm_castps_si128(_mm_shuffle_ps(t0, t1, _MM_SHUFFLE(2, 0, 2, 0)));
+  seconds = _mm_castps_si128(_mm_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+template <bool kPairs>
+inline void taps4(const uint8_t* row, const TapColumns& cols, uint32_t x, __m128i& firsts, __m128i& seconds) {
+  if constexpr (kPairs) {
+    pairs4(row, cols.first.get() + x, firsts, seconds);
+  } else {
+    firsts = gather4(row, cols.first.get() + x);
+    seconds = gather4(row, cols.second.get() + x);
+  }
+}
+
 // w0 * p + w1 * q
 inline __m128 lerp4(__m128 w0, __m128 p, __m128 w1, __m128 q) { return _mm_add_ps(_mm_mul_ps(w0, p), _mm_mul_ps(w1, q)); }
 
-template <bool kAlpha>
+template <bool kAlpha, bool kPairs>
 void linearRowSse2(const uint8_t* ra, const uint8_t* rb, float wy0, float wy1, const TapColumns& cols,
                    uint32_t padded, D3DCOLORVALUE* out) {
   const __m128 vy0 = _mm_set1_ps(wy0), vy1 = _mm_set1_ps(wy1);
   for (uint32_t x = 0; x < padded; x += 4) {
     const __m128 wx0 = _mm_loadu_ps(cols.firstWeight.get() + x);
     const __m128 wx1 = _mm_loadu_ps(cols.secondWeight.get() + x);
-    const Channels4 a0 = decode4<kAlpha>(gather4(ra, cols.first.get() + x));
-    const Channels4 a1 = decode4<kAlpha>(gather4(ra, cols.second.get() + x));
-    const Channels4 b0 = decode4<kAlpha>(gather4(rb, cols.first.get() + x));
-    const Channels4 b1 = decode4<kAlpha>(gather4(rb, cols.second.get() + x));
+    __m128i wa0, wa1, wb0, wb1;
+    taps4<kPairs>(ra, cols, x, wa0, wa1);
+    taps4<kPairs>(rb, cols, x, wb0, wb1);
+    const Channels4 a0 = decode4<kAlpha>(wa0), a1 = decode4<kAlpha>(wa1);
+    const Channels4 b0 = decode4<kAlpha>(wb0), b1 = decode4<kAlpha>(wb1);
     __m128 r = _mm_add_ps(_mm_mul_ps(vy0, lerp4(wx0, a0.r, wx1, a1.r)), _mm_mul_ps(vy1, lerp4(wx0, b0.r, wx1, b1.r)));
     __m128 g = _mm_add_ps(_mm_mul_ps(vy0, lerp4(wx0, a0.g, wx1, a1.g)), _mm_mul_ps(vy1, lerp4(wx0, b0.g, wx1, b1.g)));
     __m128 b = _mm_add_ps(_mm_mul_ps(vy0, lerp4(wx0, a0.b, wx1, a1.b)), _mm_mul_ps(vy1, lerp4(wx0, b0.b, wx1, b1.b)));
@@ -150,21 +175,45 @@ __attribute__((target("avx2"))) inline __m256i gather8(const uint8_t* row, const
   return _mm256_i32gather_epi32(reinterpret_cast<const int*>(row), o, 1);
 }
 
+__attribute__((target("avx2"))) inline void pairs8(const uint8_t* row, const uint32_t* offsets, __m256i& firsts,
+                                                   __m256i& seconds) {
+  const auto* base = reinterpret_cast<const long long*>(row);
+  const __m256i g0 = _mm256_i32gather_epi64(base, _mm_loadu_si128(reinterpret_cast<const __m128i*>(offsets)), 1);
+  const __m256i g1 = _mm256_i32gather_epi64(base, _mm_loadu_si128(reinterpret_cast<const __m128i*>(offsets + 4)), 1);
+  // Per 128-bit lane: f0 f1 f4 f5 | f2 f3 f6 f7, then the middle quarters swapped.
+  const __m256 f = _mm256_shuffle_ps(_mm256_castsi256_ps(g0), _mm256_castsi256_ps(g1), _MM_SHUFFLE(2, 0, 2, 0));
+  const __m256 s = _mm256_shuffle_ps(_mm256_castsi256_ps(g0), _mm256_castsi256_ps(g1), _MM_SHUFFLE(3, 1, 3, 1));
+  firsts = _mm256_permute4x64_epi64(_mm256_castps_si256(f), _MM_SHUFFLE(3, 1, 2, 0));
+  seconds = _mm256_permute4x64_epi64(_mm256_castps_si256(s), _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+template <bool kPairs>
+__attribute__((target("avx2"))) inline void taps8(const uint8_t* row, const TapColumns& cols, uint32_t x,
+                                                  __m256i& firsts, __m256i& seconds) {
+  if constexpr (kPairs) {
+    pairs8(row, cols.first.get() + x, firsts, seconds);
+  } else {
+    firsts = gather8(row, cols.first.get() + x);
+    seconds = gather8(row, cols.second.get() + x);
+  }
+}
+
 __attribute__((target("avx2"))) inline __m256 lerp8(__m256 w0, __m256 p, __m256 w1, __m256 q) {
   return _mm256_add_ps(_mm256_mul_ps(w0, p), _mm256_mul_ps(w1, q));
 }
 
-template <bool kAlpha>
+template <bool kAlpha, bool kPairs>
 __attribute__((target("avx2"))) void linearRowAvx2(const uint8_t* ra, const uint8_t* rb, float wy0, float wy1,
                                                    const TapColumns& cols, uint32_t padded, D3DCOLORVALUE* out) {
   const __m256 vy0 = _mm256_set1_ps(wy0), vy1 = _mm256_set1_ps(wy1);
   for (uint32_t x = 0; x < padded; x += 8) {
     const __m256 wx0 = _mm256_loadu_ps(cols.firstWeight.get() + x);
     const __m256 wx1 = _mm256_loadu_ps(cols.secondWeight.get() + x);
-    const Channels8 a0 = decode8<kAlpha>(gather8(ra, cols.first.get() + x));
-    const Channels8 a1 = decode8<kAlpha>(gather8(ra, cols.second.get() + x));
-    const Channels8 b0 = decode8<kAlpha>(gather8(rb, cols.first.get() + x));
-    const Channels8 b1 = decode8<kAlpha>(gather8(rb, cols.second.get() + x));
+    __m256i wa0, wa1, wb0, wb1;
+    taps8<kPairs>(ra, cols, x, wa0, wa1);
+    taps8<kPairs>(rb, cols, x, wb0, wb1);
+    const Channels8 a0 = decode8<kAlpha>(wa0), a1 = decode8<kAlpha>(wa1);
+    const Channels8 b0 = decode8<kAlpha>(wb0), b1 = decode8<kAlpha>(wb1);
     const __m256 r =
         _mm256_add_ps(_mm256_mul_ps(vy0, lerp8(wx0, a0.r, wx1, a1.r)), _mm256_mul_ps(vy1, lerp8(wx0, b0.r, wx1, b1.r)));
     const __m256 g =
@@ -212,8 +261,14 @@ HRESULT linearFromArgb(PixelCodec& source, PixelCodec& dest, const std::vector<L
   if (!row || !makeColumns(tapsX, padded, cols)) return E_OUTOFMEMORY;
   const bool alpha = source.format == D3DFMT_A8R8G8B8;
   const bool avx2 = platform::cpuFeatures().avx2;
-  const LinearRow run = avx2 ? (alpha ? linearRowAvx2<true> : linearRowAvx2<false>)
-                             : (alpha ? linearRowSse2<true> : linearRowSse2<false>);
+  // Neighbouring pairs (second tap right after the first, as in every
+  // integer downscale) are read with one 8-byte load per pixel.
+  const bool pairs = std::all_of(tapsX.begin(), tapsX.end(), [](const LinearTap& t) { return t.second == t.first + 1; });
+  static constexpr LinearRow kRows[2][2][2] = {
+      {{linearRowSse2<false, false>, linearRowSse2<false, true>}, {linearRowSse2<true, false>, linearRowSse2<true, true>}},
+      {{linearRowAvx2<false, false>, linearRowAvx2<false, true>}, {linearRowAvx2<true, false>, linearRowAvx2<true, true>}},
+  };
+  const LinearRow run = kRows[avx2][alpha][pairs];
   for (uint32_t y = 0; y < dest.height; ++y) {
     const LinearTap& ty = tapsY[y];
     run(rowAt(source, static_cast<uint32_t>(ty.first), 0), rowAt(source, static_cast<uint32_t>(ty.second), 0),
