@@ -105,6 +105,12 @@ bool isMappedRange(uintptr_t address, size_t length, bool writable) {
   return probeWithPipe(probes, writable);
 }
 
+bool isMappedRangeByPipe(uintptr_t address, size_t length, bool writable) {
+  if (address == 0 || length == 0) return false;
+  if (address + (length - 1) < address) return false;
+  return probeWithPipe(probeAddresses(address, length), writable);
+}
+
 bool readHostWord(uintptr_t address, uint32_t* value) {
   if (!isMappedRange(address, 4, false)) return false;
   std::memcpy(value, reinterpret_cast<const void*>(address), 4);

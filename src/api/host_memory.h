@@ -11,6 +11,10 @@ namespace nerro::api {
 // and writable too when `writable` is set. A length of 0 is never mapped.
 bool isMappedRange(uintptr_t address, size_t length, bool writable);
 
+// The same check made only with a pipe (the way taken where the process may
+// not read its own memory with process_vm_readv): exposed for tests.
+bool isMappedRangeByPipe(uintptr_t address, size_t length, bool writable);
+
 // Reads the 32-bit little-endian value at address when those four bytes are
 // mapped readable.
 bool readHostWord(uintptr_t address, uint32_t* value);
