@@ -338,6 +338,47 @@ TEST_F(AdapterTest, DrawPrimitiveUpDrawsTheBoundTextureThroughTheDecoder) {
   texture->Release();
 }
 
+TEST_F(AdapterTest, SixteenBitBackBuffersAreDrawnAndClearedInTheirOwnFormat) {
+  struct Case {
+    D3DFORMAT format;
+    uint16_t cleared;  // 0xFF000080 in the format
+    uint16_t white;
+  };
+  const Case cases[] = {
+      {D3DFMT_R5G6B5, 0x0010, 0xFFFF},
+      {D3DFMT_X1R5G5B5, 0x8010, 0xFFFF},
+      {D3DFMT_A1R5G5B5, 0x8010, 0xFFFF},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    makeDevice(AdapterProfile::desktop(), windowedParameters(4, 2, c.format));
+    // The left half of the screen, untextured: opaque white.
+    const float half[4][3] = {{-1, 1, 0.5f}, {0, 1, 0.5f}, {-1, -1, 0.5f}, {0, -1, 0.5f}};
+    device->SetFVF(D3DFVF_XYZ);
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000080u, 1.0f, 0), S_OK);
+    device->BeginScene();
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, half, sizeof half[0]), S_OK);
+    device->EndScene();
+    IDirect3DSurface9* back = nullptr;
+    device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back);
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(back->LockRect(&locked, nullptr, D3DLOCK_READONLY), S_OK);
+    const auto* row = static_cast<const uint16_t*>(locked.pBits);
+    EXPECT_EQ(row[0], c.white);
+    EXPECT_EQ(row[1], c.white);
+    EXPECT_EQ(row[2], c.cleared);
+    EXPECT_EQ(row[3], c.cleared);
+    back->UnlockRect();
+    back->Release();
+    device->Release();
+    d3d->Release();
+    device = nullptr;
+    d3d = nullptr;
+  }
+}
+
 TEST_F(AdapterTest, DebugSetMuteIsAnExportOfD3d9AndRecordsItsCalls) {
   d3d = Direct3DCreate9(D3D_SDK_VERSION);
   ASSERT_TRUE(platform::isModuleLoaded("d3d9.dll"));
