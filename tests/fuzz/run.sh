@@ -64,9 +64,9 @@ if [ "$status" -ne 0 ] || [ -n "$(ls -A "$work/artifacts")" ]; then
     echo "---- fuzz_image_$kind log (tail)"
     tail -n 60 "$work/$kind.log"
   done
-  mkdir -p "$root/fuzz-findings"
-  cp "$work"/artifacts/* "$root/fuzz-findings/" 2>/dev/null || true
-  echo "fuzzing found a problem; inputs kept in fuzz-findings/"
+  mkdir -p "$build/fuzz-findings"
+  cp "$work"/artifacts/* "$build/fuzz-findings/" 2>/dev/null || true
+  echo "fuzzing found a problem; inputs kept in $build/fuzz-findings/"
   exit 1
 fi
 echo "fuzzing: no findings"
