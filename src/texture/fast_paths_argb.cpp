@@ -46,7 +46,26 @@ inline uint32_t load32(const uint8_t* p) {
 struct TapColumns {
   std::unique_ptr<uint32_t[]> first, second;
   std::unique_ptr<float[]> firstWeight, secondWeight;
+  // With dense taps, the destination pixels below this multiple of 8 read
+  // their sources as whole runs of words.
+  uint32_t denseEnd = 0;
 };
+
+// How the source words of a vector of destination pixels are read.
+enum TapLoad : int {
+  kLoadSingle = 0,  // each word on its own
+  kLoadPairs = 1,   // second tap right after the first: one 8-byte load
+  kLoadDense = 2,   // pairs that also follow each other (a halving): whole runs
+};
+
+TapLoad tapLoadOf(const std::vector<LinearTap>& taps) {
+  bool pairs = true, dense = true;
+  for (size_t x = 0; x < taps.size(); ++x) {
+    pairs = pairs && taps[x].second == taps[x].first + 1;
+    dense = dense && static_cast<int64_t>(taps[x].first) == int64_t{taps[0].first} + 2 * static_cast<int64_t>(x);
+  }
+  return pairs ? (dense ? kLoadDense : kLoadPairs) : kLoadSingle;
+}
 
 bool makeColumns(const std::vector<LinearTap>& taps, uint32_t padded, TapColumns& out) {
   out.first.reset(new (std::nothrow) uint32_t[padded]);
@@ -112,9 +131,21 @@ inline void pairs4(const uint8_t* row, const uint32_t* offsets, __m128i& firsts,
   seconds = _mm_castps_si128(_mm_shuffle_ps(t0, t1, _MM_SHUFFLE(3, 1, 3, 1)));
 }
 
-template <bool kPairs>
+// Eight words in a row, first taps in the even ones: the two four-word
+// vectors split into firsts and seconds.
+inline void dense4(const uint8_t* row, uint32_t offset, __m128i& firsts, __m128i& seconds) {
+  const __m128 v0 = _mm_loadu_ps(reinterpret_cast<const float*>(row + offset));
+  const __m128 v1 = _mm_loadu_ps(reinterpret_cast<const float*>(row + offset + 16));
+  firsts = _mm_castps_si128(_mm_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0)));
+  seconds = _mm_castps_si128(_mm_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+template <int kLoad>
 inline void taps4(const uint8_t* row, const TapColumns& cols, uint32_t x, __m128i& firsts, __m128i& seconds) {
-  if constexpr (kPairs) {
+  if constexpr (kLoad == kLoadDense) {
+    if (x < cols.denseEnd) return dense4(row, cols.first[x], firsts, seconds);
+  }
+  if constexpr (kLoad != kLoadSingle) {
     pairs4(row, cols.first.get() + x, firsts, seconds);
   } else {
     firsts = gather4(row, cols.first.get() + x);
@@ -125,7 +156,7 @@ inline void taps4(const uint8_t* row, const TapColumns& cols, uint32_t x, __m128
 // w0 * p + w1 * q
 inline __m128 lerp4(__m128 w0, __m128 p, __m128 w1, __m128 q) { return _mm_add_ps(_mm_mul_ps(w0, p), _mm_mul_ps(w1, q)); }
 
-template <bool kAlpha, bool kPairs>
+template <bool kAlpha, int kLoad>
 void linearRowSse2(const uint8_t* ra, const uint8_t* rb, float wy0, float wy1, const TapColumns& cols,
                    uint32_t padded, D3DCOLORVALUE* out) {
   const __m128 vy0 = _mm_set1_ps(wy0), vy1 = _mm_set1_ps(wy1);
@@ -133,8 +164,8 @@ void linearRowSse2(const uint8_t* ra, const uint8_t* rb, float wy0, float wy1, c
     const __m128 wx0 = _mm_loadu_ps(cols.firstWeight.get() + x);
     const __m128 wx1 = _mm_loadu_ps(cols.secondWeight.get() + x);
     __m128i wa0, wa1, wb0, wb1;
-    taps4<kPairs>(ra, cols, x, wa0, wa1);
-    taps4<kPairs>(rb, cols, x, wb0, wb1);
+    taps4<kLoad>(ra, cols, x, wa0, wa1);
+    taps4<kLoad>(rb, cols, x, wb0, wb1);
     const Channels4 a0 = decode4<kAlpha>(wa0), a1 = decode4<kAlpha>(wa1);
     const Channels4 b0 = decode4<kAlpha>(wb0), b1 = decode4<kAlpha>(wb1);
     __m128 r = _mm_add_ps(_mm_mul_ps(vy0, lerp4(wx0, a0.r, wx1, a1.r)), _mm_mul_ps(vy1, lerp4(wx0, b0.r, wx1, b1.r)));
@@ -170,39 +201,50 @@ __attribute__((target("avx2"))) inline Channels8 decode8(__m256i w) {
   return c;
 }
 
-__attribute__((target("avx2"))) inline __m256i gather8(const uint8_t* row, const uint32_t* offsets) {
-  const __m256i o = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(offsets));
-  return _mm256_i32gather_epi32(reinterpret_cast<const int*>(row), o, 1);
+// Plain loads put together rather than gather instructions, which are slow
+// on many processors.
+__attribute__((target("avx2"))) inline void taps8Split(const uint8_t* row, const TapColumns& cols, uint32_t x,
+                                                       bool pairs, __m256i& firsts, __m256i& seconds) {
+  __m128i f0, s0, f1, s1;
+  if (pairs) {
+    pairs4(row, cols.first.get() + x, f0, s0);
+    pairs4(row, cols.first.get() + x + 4, f1, s1);
+  } else {
+    f0 = gather4(row, cols.first.get() + x);
+    f1 = gather4(row, cols.first.get() + x + 4);
+    s0 = gather4(row, cols.second.get() + x);
+    s1 = gather4(row, cols.second.get() + x + 4);
+  }
+  firsts = _mm256_set_m128i(f1, f0);
+  seconds = _mm256_set_m128i(s1, s0);
 }
 
-__attribute__((target("avx2"))) inline void pairs8(const uint8_t* row, const uint32_t* offsets, __m256i& firsts,
+// Sixteen words in a row, first taps in the even ones.
+__attribute__((target("avx2"))) inline void dense8(const uint8_t* row, uint32_t offset, __m256i& firsts,
                                                    __m256i& seconds) {
-  const auto* base = reinterpret_cast<const long long*>(row);
-  const __m256i g0 = _mm256_i32gather_epi64(base, _mm_loadu_si128(reinterpret_cast<const __m128i*>(offsets)), 1);
-  const __m256i g1 = _mm256_i32gather_epi64(base, _mm_loadu_si128(reinterpret_cast<const __m128i*>(offsets + 4)), 1);
+  const __m256 v0 = _mm256_loadu_ps(reinterpret_cast<const float*>(row + offset));
+  const __m256 v1 = _mm256_loadu_ps(reinterpret_cast<const float*>(row + offset + 32));
   // Per 128-bit lane: f0 f1 f4 f5 | f2 f3 f6 f7, then the middle quarters swapped.
-  const __m256 f = _mm256_shuffle_ps(_mm256_castsi256_ps(g0), _mm256_castsi256_ps(g1), _MM_SHUFFLE(2, 0, 2, 0));
-  const __m256 s = _mm256_shuffle_ps(_mm256_castsi256_ps(g0), _mm256_castsi256_ps(g1), _MM_SHUFFLE(3, 1, 3, 1));
+  const __m256 f = _mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(2, 0, 2, 0));
+  const __m256 s = _mm256_shuffle_ps(v0, v1, _MM_SHUFFLE(3, 1, 3, 1));
   firsts = _mm256_permute4x64_epi64(_mm256_castps_si256(f), _MM_SHUFFLE(3, 1, 2, 0));
   seconds = _mm256_permute4x64_epi64(_mm256_castps_si256(s), _MM_SHUFFLE(3, 1, 2, 0));
 }
 
-template <bool kPairs>
+template <int kLoad>
 __attribute__((target("avx2"))) inline void taps8(const uint8_t* row, const TapColumns& cols, uint32_t x,
                                                   __m256i& firsts, __m256i& seconds) {
-  if constexpr (kPairs) {
-    pairs8(row, cols.first.get() + x, firsts, seconds);
-  } else {
-    firsts = gather8(row, cols.first.get() + x);
-    seconds = gather8(row, cols.second.get() + x);
+  if constexpr (kLoad == kLoadDense) {
+    if (x < cols.denseEnd) return dense8(row, cols.first[x], firsts, seconds);
   }
+  taps8Split(row, cols, x, kLoad != kLoadSingle, firsts, seconds);
 }
 
 __attribute__((target("avx2"))) inline __m256 lerp8(__m256 w0, __m256 p, __m256 w1, __m256 q) {
   return _mm256_add_ps(_mm256_mul_ps(w0, p), _mm256_mul_ps(w1, q));
 }
 
-template <bool kAlpha, bool kPairs>
+template <bool kAlpha, int kLoad>
 __attribute__((target("avx2"))) void linearRowAvx2(const uint8_t* ra, const uint8_t* rb, float wy0, float wy1,
                                                    const TapColumns& cols, uint32_t padded, D3DCOLORVALUE* out) {
   const __m256 vy0 = _mm256_set1_ps(wy0), vy1 = _mm256_set1_ps(wy1);
@@ -210,8 +252,8 @@ __attribute__((target("avx2"))) void linearRowAvx2(const uint8_t* ra, const uint
     const __m256 wx0 = _mm256_loadu_ps(cols.firstWeight.get() + x);
     const __m256 wx1 = _mm256_loadu_ps(cols.secondWeight.get() + x);
     __m256i wa0, wa1, wb0, wb1;
-    taps8<kPairs>(ra, cols, x, wa0, wa1);
-    taps8<kPairs>(rb, cols, x, wb0, wb1);
+    taps8<kLoad>(ra, cols, x, wa0, wa1);
+    taps8<kLoad>(rb, cols, x, wb0, wb1);
     const Channels8 a0 = decode8<kAlpha>(wa0), a1 = decode8<kAlpha>(wa1);
     const Channels8 b0 = decode8<kAlpha>(wb0), b1 = decode8<kAlpha>(wb1);
     const __m256 r =
@@ -261,14 +303,15 @@ HRESULT linearFromArgb(PixelCodec& source, PixelCodec& dest, const std::vector<L
   if (!row || !makeColumns(tapsX, padded, cols)) return E_OUTOFMEMORY;
   const bool alpha = source.format == D3DFMT_A8R8G8B8;
   const bool avx2 = platform::cpuFeatures().avx2;
-  // Neighbouring pairs (second tap right after the first, as in every
-  // integer downscale) are read with one 8-byte load per pixel.
-  const bool pairs = std::all_of(tapsX.begin(), tapsX.end(), [](const LinearTap& t) { return t.second == t.first + 1; });
-  static constexpr LinearRow kRows[2][2][2] = {
-      {{linearRowSse2<false, false>, linearRowSse2<false, true>}, {linearRowSse2<true, false>, linearRowSse2<true, true>}},
-      {{linearRowAvx2<false, false>, linearRowAvx2<false, true>}, {linearRowAvx2<true, false>, linearRowAvx2<true, true>}},
+  const TapLoad load = tapLoadOf(tapsX);
+  if (load == kLoadDense) cols.denseEnd = dest.width & ~7u;
+  static constexpr LinearRow kRows[2][2][3] = {
+      {{linearRowSse2<false, kLoadSingle>, linearRowSse2<false, kLoadPairs>, linearRowSse2<false, kLoadDense>},
+       {linearRowSse2<true, kLoadSingle>, linearRowSse2<true, kLoadPairs>, linearRowSse2<true, kLoadDense>}},
+      {{linearRowAvx2<false, kLoadSingle>, linearRowAvx2<false, kLoadPairs>, linearRowAvx2<false, kLoadDense>},
+       {linearRowAvx2<true, kLoadSingle>, linearRowAvx2<true, kLoadPairs>, linearRowAvx2<true, kLoadDense>}},
   };
-  const LinearRow run = kRows[avx2][alpha][pairs];
+  const LinearRow run = kRows[avx2][alpha][load];
   for (uint32_t y = 0; y < dest.height; ++y) {
     const LinearTap& ty = tapsY[y];
     run(rowAt(source, static_cast<uint32_t>(ty.first), 0), rowAt(source, static_cast<uint32_t>(ty.second), 0),

@@ -77,9 +77,12 @@ TEST_P(LinearFastPath, MatchesTheFloatPathByteForByte) {
   const Case cases[] = {
       {A, 64, 64, {0, 0, 64, 64, 0, 1}, 32, 32, F, FilterLinear},
       {A, 37, 23, {0, 0, 37, 23, 0, 1}, 13, 9, F, FilterLinear},
+      {X, 38, 20, {0, 0, 38, 20, 0, 1}, 19, 10, F, FilterLinear},  // halving with a ragged end
+      {A, 44, 20, {2, 1, 40, 19, 0, 1}, 19, 9, F, FilterLinear},
       {X, 5, 3, {0, 0, 5, 3, 0, 1}, 17, 11, F, FilterLinear | FilterMirror},
       {A, 40, 30, {3, 5, 33, 27, 0, 1}, 11, 7, F, FilterLinear | FilterMirrorV},
       {A, 64, 64, {0, 0, 64, 64, 0, 1}, 32, 32, A, FilterLinear},     // the texture builder's level 1
+      {A, 38, 20, {0, 0, 38, 20, 0, 1}, 19, 10, A, FilterLinear},
       {A, 64, 64, {0, 0, 64, 64, 0, 1}, 8, 8, A, FilterLinear},       // level 3: taps far apart
       {X, 64, 64, {0, 0, 64, 64, 0, 1}, 32, 32, A, FilterLinear},     // X bytes read as opaque
       {A, 37, 23, {0, 0, 37, 23, 0, 1}, 13, 9, A, FilterLinear},      // odd ratios, ragged last vector
