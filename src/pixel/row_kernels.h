@@ -21,8 +21,11 @@ struct RowKernels {
   EncodeKernel encode = nullptr;
 };
 
-// The fast kernels of `format` for this processor; null members where the
-// general rule is used.
-RowKernels FindRowKernels(D3DFORMAT format);
+enum class KernelTier { kBest, kSse2, kAvx2 };
+
+// The fast kernels of `format`; null members where the general rule is used.
+// kBest picks AVX2 when the processor has it, else SSE2; kAvx2 gives null
+// members when the processor lacks it.
+RowKernels FindRowKernels(D3DFORMAT format, KernelTier tier = KernelTier::kBest);
 
 }  // namespace nerro::pixel::detail

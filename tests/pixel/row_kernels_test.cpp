@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pixel/plain_formats.h"
+#include "platform/platform.h"
 
 using namespace nerro::pixel;
 using namespace nerro::pixel::detail;
@@ -19,8 +20,9 @@ using namespace nerro::pixel::detail;
 namespace {
 
 template <class F>
-void ExpectDecodeMatches(D3DFORMAT format) {
-  const RowKernels k = FindRowKernels(format);
+void ExpectDecodeMatches(D3DFORMAT format, KernelTier tier) {
+  const RowKernels k = FindRowKernels(format, tier);
+  if (tier == KernelTier::kAvx2 && !nerro::platform::cpuFeatures().avx2) return;
   ASSERT_NE(k.decode, nullptr) << format;
   // Every 8- and 16-bit code; a random sample of 32-bit codes plus extremes.
   const uint32_t count = F::kBytes == 4 ? 1u << 18 : 1u << (8 * F::kBytes);
@@ -32,7 +34,7 @@ void ExpectDecodeMatches(D3DFORMAT format) {
     std::memcpy(&src[size_t{i} * F::kBytes], &v, F::kBytes);
   }
   // Odd counts exercise the tail.
-  for (uint32_t n : {count, count - 1, 3u, 1u}) {
+  for (uint32_t n : {count, count - 1, count - 5, 3u, 1u}) {
     std::vector<D3DCOLORVALUE> fast(n), general(n);
     k.decode(src.data(), fast.data(), n);
     GenericDecodeRow<F>(src.data(), general.data(), n);
@@ -42,8 +44,9 @@ void ExpectDecodeMatches(D3DFORMAT format) {
 }
 
 template <class F>
-void ExpectEncodeMatches(D3DFORMAT format) {
-  const RowKernels k = FindRowKernels(format);
+void ExpectEncodeMatches(D3DFORMAT format, KernelTier tier) {
+  const RowKernels k = FindRowKernels(format, tier);
+  if (tier == KernelTier::kAvx2 && !nerro::platform::cpuFeatures().avx2) return;
   ASSERT_NE(k.encode, nullptr) << format;
   const uint32_t n = 1u << 16;
   std::vector<D3DCOLORVALUE> in(n);
@@ -74,7 +77,7 @@ void ExpectEncodeMatches(D3DFORMAT format) {
                               {31 / 32.0f, 15 / 32.0f, 27 / 32.0f, 11 / 32.0f},
                               {17 / 32.0f, 5 / 32.0f, 21 / 32.0f, 1 / 32.0f}};
   for (const auto& dither : dithers) {
-    for (uint32_t count : {n, n - 3, 2u}) {
+    for (uint32_t count : {n, n - 3, n - 7, 2u}) {
       std::vector<uint8_t> fast(size_t{count} * F::kBytes + 8, 0xCC), general = fast;
       k.encode(in.data(), fast.data(), count, dither);
       GenericEncodeRow<F>(in.data(), general.data(), count, dither);
@@ -84,11 +87,14 @@ void ExpectEncodeMatches(D3DFORMAT format) {
   }
 }
 
+// Both the SSE2 and (where the processor has it) the AVX2 loops.
 template <class F>
 void ExpectMatches(D3DFORMAT format) {
-  SCOPED_TRACE(testing::Message() << std::hex << format);
-  ExpectDecodeMatches<F>(format);
-  ExpectEncodeMatches<F>(format);
+  for (KernelTier tier : {KernelTier::kSse2, KernelTier::kAvx2}) {
+    SCOPED_TRACE(testing::Message() << std::hex << format << " tier " << int(tier));
+    ExpectDecodeMatches<F>(format, tier);
+    ExpectEncodeMatches<F>(format, tier);
+  }
 }
 
 }  // namespace
