@@ -125,6 +125,37 @@ TEST_F(FrameExports, LoadedTextureLandsWhereTheCameraSays) {
   EXPECT_EQ(frame.at(190, 140), topLeft);
 }
 
+// A polygon keeps drawing the texture it was given after the texture list
+// lets go of it (clearTextures) and across a device reset, and the texture
+// object lives exactly as long as a polygon holds it.
+TEST_F(FrameExports, PolygonKeepsItsTextureAfterClearAndReset) {
+  HostBitmap texture(1, 1);
+  ASSERT_TRUE(texture.ok());
+  texture.pixels()[0] = 0xFF336699u;
+  const uint32_t before = nerro::d3d9::liveObjectCount();
+  ASSERT_EQ(loadTexture("one", texture.handle(), 1, 1), 1);
+  const uint32_t id = rect(100.5, 100.5, 200.5, 200.5);
+  const float uv[8] = {0, 0, 0, 1, 1, 0, 1, 1};
+  ASSERT_EQ(setupTextures(id, "one", 0, uv), 1);
+  ASSERT_EQ(clearTextures(), 1);
+  EXPECT_EQ(setupTextures(id, "one", 0, uv), 0);
+  ASSERT_EQ(paint(), 0);
+  EXPECT_EQ(frame.at(150, 150), 0xFF336699u);
+
+  nerro::d3d9::loseDevice(0);
+  ASSERT_EQ(paint(), 0);
+  EXPECT_EQ(frame.at(150, 150), 0xFF336699u);
+
+  disposePolygon(id);
+  ASSERT_EQ(paint(), 0);
+  EXPECT_EQ(frame.at(150, 150), 0u);
+  // The device may still hold the texture bound to stage 0; a reset drops
+  // that too, and then nothing of it is left.
+  nerro::d3d9::loseDevice(0);
+  ASSERT_EQ(paint(), 0);
+  EXPECT_EQ(nerro::d3d9::liveObjectCount(), before);
+}
+
 TEST_F(FrameExports, LostDeviceLeavesTheHostBufferAndDisposedPolygonsAlone) {
   const uint32_t kept = rect(10.5, 10.5, 20.5, 20.5);
   const uint32_t gone = rect(30.5, 10.5, 40.5, 20.5);
