@@ -127,19 +127,14 @@ bool convertAlphaWords(PixelCodec& source, PixelCodec& dest) {
     for (uint32_t y = 0; y < dest.height; ++y) {
       const uint8_t* s = source.pixels + static_cast<size_t>(z) * source.slicePitch + static_cast<size_t>(y) * source.rowPitch;
       uint8_t* d = dest.pixels + static_cast<size_t>(z) * dest.slicePitch + static_cast<size_t>(y) * dest.rowPitch;
-      for (uint32_t x = 0; x < dest.width; ++x) {
-        uint32_t v;
-        std::memcpy(&v, s + 4 * x, 4);
-        v = (v & keep) | set;
-        std::memcpy(d + 4 * x, &v, 4);
-      }
+      maskWords(s, d, dest.width, keep, set);
     }
   return true;
 }
 
 HRESULT sameSizeConversion(PixelCodec& source, PixelCodec& dest, FilterOptions) {
   if (!sameSize(source, dest)) return E_FAIL;
-  if (convertAlphaWords(source, dest)) return S_OK;
+  if (fastPathsEnabled() && convertAlphaWords(source, dest)) return S_OK;
   auto row = makeRow(dest.width);
   if (!row) return E_FAIL;
   dropSharedGamma(source, dest);

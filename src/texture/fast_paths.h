@@ -4,6 +4,7 @@
 // bytes that path would. Internal to the texture builder.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "d3d9/d3d9types.h"
@@ -22,6 +23,10 @@ namespace nerro::texture {
 bool linearFromArgbAccepts(const pixel::PixelCodec& source);
 HRESULT linearFromArgb(pixel::PixelCodec& source, pixel::PixelCodec& dest, const std::vector<LinearTap>& tapsX,
                        const std::vector<LinearTap>& tapsY);
+
+// `count` 32-bit words of `source` written to `dest` as (word & keep) | set,
+// four at a time; `dest` may be `source` itself.
+void maskWords(const uint8_t* source, uint8_t* dest, uint32_t count, uint32_t keep, uint32_t set);
 
 // Tests: turn the shortcuts off (and on again) to compare with the general
 // paths. On by default.

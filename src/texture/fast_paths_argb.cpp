@@ -284,6 +284,20 @@ using LinearRow = void (*)(const uint8_t*, const uint8_t*, float, float, const T
 
 }  // namespace
 
+void maskWords(const uint8_t* source, uint8_t* dest, uint32_t count, uint32_t keep, uint32_t set) {
+  const __m128i k = _mm_set1_epi32(static_cast<int32_t>(keep));
+  const __m128i o = _mm_set1_epi32(static_cast<int32_t>(set));
+  uint32_t x = 0;
+  for (; x + 4 <= count; x += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 4 * size_t{x}));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + 4 * size_t{x}), _mm_or_si128(_mm_and_si128(v, k), o));
+  }
+  for (; x < count; ++x) {
+    const uint32_t v = (load32(source + 4 * size_t{x}) & keep) | set;
+    std::memcpy(dest + 4 * size_t{x}, &v, 4);
+  }
+}
+
 void setFastPathsEnabled(bool enabled) { gFastPaths.store(enabled, std::memory_order_relaxed); }
 bool fastPathsEnabled() { return gFastPaths.load(std::memory_order_relaxed); }
 

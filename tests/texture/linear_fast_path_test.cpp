@@ -1,6 +1,6 @@
-// The linear filter's shortcut for 32-bit RGB sources against the general
-// float path, byte for byte, on random pixels: downscales by two and by odd
-// ratios, upscales, single rows and columns, wrapping and mirrored edges,
+// The shortcuts for 32-bit RGB sources against the general float path,
+// byte for byte, on random pixels: the masked same-size copy, and the
+// linear filter on downscales by two and by odd ratios, upscales, single rows and columns, wrapping and mirrored edges,
 // source boxes inside a larger surface, and destinations of other formats
 // and with dither, on both the AVX2 and the SSE2 loops. Float destinations
 // keep every bit of the sums, so a difference of one unit in the last place
@@ -105,6 +105,25 @@ TEST_P(LinearFastPath, MatchesTheFloatPathByteForByte) {
     size_t first = 0;
     while (first < fast.size() && fast[first] == general[first]) ++first;
     EXPECT_EQ(first, fast.size()) << describe(c) << ": first differing byte";
+  }
+}
+
+// Same-size conversions between the 32-bit formats with and without alpha
+// are a masked copy: against decoding and encoding every row.
+TEST(AlphaMaskFastPath, MatchesTheFloatPathByteForByte) {
+  constexpr D3DFORMAT A = D3DFMT_A8R8G8B8, X = D3DFMT_X8R8G8B8;
+  const Case cases[] = {
+      {X, 37, 5, {0, 0, 37, 5, 0, 1}, 37, 5, A, FilterLinear},
+      {A, 37, 5, {0, 0, 37, 5, 0, 1}, 37, 5, X, FilterPoint | FilterDither},
+      {D3DFMT_X8B8G8R8, 8, 3, {0, 0, 8, 3, 0, 1}, 8, 3, D3DFMT_A8B8G8R8, FilterTriangle},
+      {X, 20, 9, {3, 2, 16, 9, 0, 1}, 13, 7, A, FilterLinear | FilterDither},
+      {A, 1, 1, {0, 0, 1, 1, 0, 1}, 1, 1, X, FilterBox},
+  };
+  std::mt19937 rng(77);
+  for (const Case& c : cases) {
+    std::vector<uint8_t> source(size_t(c.surfaceWidth * 4 + 12) * c.surfaceHeight);
+    for (auto& b : source) b = static_cast<uint8_t>(rng());
+    EXPECT_EQ(run(c, source, true), run(c, source, false)) << describe(c);
   }
 }
 
