@@ -37,9 +37,10 @@ void PolygonTable::insert(uint32_t id, std::unique_ptr<NerroPolygon> polygon) {
     it->polygon = std::move(polygon);
     return;
   }
-  const bool grow = static_cast<double>(count_ + 1) / static_cast<double>(buckets_.size()) > 4.0;
-  if (grow) {
-    regrow(grownBucketCount(buckets_.size()), id);  // may throw; table unchanged
+  const bool crowded = static_cast<double>(count_ + 1) / static_cast<double>(buckets_.size()) > 4.0;
+  const std::size_t grown = crowded ? grownBucketCount(buckets_.size()) : buckets_.size();
+  if (grown != buckets_.size()) {
+    regrow(grown, id);  // may throw; table unchanged
     Bucket& target = buckets_[bucketOf(id)];
     auto pos = std::lower_bound(target.begin(), target.end(), id,
                                 [](const Entry& e, uint32_t key) { return e.id < key; });
@@ -52,9 +53,9 @@ void PolygonTable::insert(uint32_t id, std::unique_ptr<NerroPolygon> polygon) {
 
 void PolygonTable::regrow(std::size_t buckets, uint32_t incomingId) {
   // Count the entries each new bucket receives (with room for the one
-  // being inserted), reserve all of it, then move. Each new bucket takes its entries from a single old bucket (the
-  // new count is a multiple of the old one), so appending in old order
-  // keeps every bucket sorted by id.
+  // being inserted), reserve all of it, then move. Each new bucket takes
+  // its entries from a single old bucket (the new count is a multiple of
+  // the old one), so appending in old order keeps every bucket sorted by id.
   std::vector<std::size_t> counts(buckets, 0);
   for (const Bucket& bucket : buckets_)
     for (const Entry& entry : bucket) ++counts[hashKey(entry.id) % buckets];
