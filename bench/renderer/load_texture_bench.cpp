@@ -6,6 +6,13 @@
 // (fast:1) and off (fast:0), for a before-and-after in one run; host pixels
 // are opaque (alpha 255, an A8R8G8B8 image) or have a zero fourth byte (as
 // most host bitmaps do: an X8R8G8B8 image).
+//
+// Each load allocates several image-sized buffers (the BMP file image, the
+// entry's copy, the decoded pixels, the texture's levels). In a process
+// whose allocator hands them back to the system after each load, first-touch
+// page faults make up most of the end-to-end time; with
+// GLIBC_TUNABLES=glibc.malloc.mmap_threshold=134217728:glibc.malloc.trim_threshold=1073741824
+// the heap keeps them and the figures show the work itself.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>

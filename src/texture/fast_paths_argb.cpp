@@ -1,9 +1,11 @@
-// The linear resample from D3DFMT_A8R8G8B8 and D3DFMT_X8R8G8B8 sources,
-// converting only the source pixels a destination pixel reads. It keeps the
+// The shortcuts for D3DFMT_A8R8G8B8 and D3DFMT_X8R8G8B8: the masked word
+// copy of same-size conversions, and the linear resample that converts only
+// the source pixels a destination pixel reads. The resample keeps the
 // general path's results bit for bit (see fast_paths.h): the same
 // single-precision multiplications and additions in the same order, only
-// four (or eight) destination pixels at a time, one channel per vector. No multiply-add is fused: the float operations are written as
-// separate intrinsics and no target here enables FMA.
+// four (or eight) destination pixels at a time, one channel per vector. No
+// multiply-add is fused: the float operations are separate intrinsics and
+// no target here enables FMA.
 #include "texture/fast_paths.h"
 
 #include <emmintrin.h>
