@@ -22,20 +22,26 @@ bool acceptableName(const char* name) {
   return name != nullptr && ::strnlen(name, kMaxTextureName) < kMaxTextureName;
 }
 
-// Makes an entry and its texture; null (with nothing left behind) on any
-// failure.
-std::unique_ptr<TextureList> makeEntry(IDirect3DDevice9* device, const char* name, const uint8_t* image,
+// Makes an entry that keeps `image` and its texture; null (with nothing
+// left behind) on any failure.
+std::unique_ptr<TextureList> makeEntry(IDirect3DDevice9* device, const char* name, std::unique_ptr<uint8_t[]> image,
                                        uint32_t imageSize, int32_t width, int32_t height) {
   // The device reads textures of every format the builder may pick.
   installTexelDecoder();
   try {
     auto entry = std::make_unique<TextureList>();
     std::memcpy(entry->name, name, ::strnlen(name, kMaxTextureName));
-    if (FAILED(entry->build(device, image, imageSize, width, height))) throw std::runtime_error("failed.");
+    if (FAILED(entry->build(device, std::move(image), imageSize, width, height))) throw std::runtime_error("failed.");
     return entry;
   } catch (const std::exception&) {
     return nullptr;  // the entry, if made, is destroyed again
   }
+}
+
+std::unique_ptr<uint8_t[]> copyOf(const uint8_t* bytes, uint32_t size) {
+  std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[size]);
+  if (copy) std::memcpy(copy.get(), bytes, size);
+  return copy;
 }
 
 int32_t appendEntry(NerroPolygonSet& context, std::unique_ptr<TextureList> entry) {
@@ -83,13 +89,11 @@ TextureList::~TextureList() {
   if (texture != nullptr) texture->Release();
 }
 
-HRESULT TextureList::build(IDirect3DDevice9* device, const uint8_t* image, uint32_t imageSize, int32_t w,
-                           int32_t h) {
+HRESULT TextureList::build(IDirect3DDevice9* device, std::unique_ptr<uint8_t[]> image, uint32_t imageSize,
+                           int32_t w, int32_t h) {
   width = w;
   height = h;
-  bitmapCopy.reset(new (std::nothrow) uint8_t[imageSize]);
-  if (!bitmapCopy) return E_OUTOFMEMORY;
-  std::memcpy(bitmapCopy.get(), image, imageSize);
+  bitmapCopy = std::move(image);
   bitmapSize = imageSize;
   return makeTexture(device);
 }
@@ -124,15 +128,20 @@ int32_t loadTexture(NerroPolygonSet& context, const char* name, const void* pixe
   if (!acceptableName(name)) return 0;
   context.bitmapScratch = buildBitmapFile(pixels, width, height);
   if (!context.bitmapScratch) return 0;
-  auto entry = makeEntry(context.device, name, context.bitmapScratch.get(), bitmapFileSize(width, height), width,
-                         height);
+  // The entry keeps the scratch image as its copy: the same bytes, without
+  // a second image-sized buffer. Either way the scratch pointer is empty
+  // afterwards.
+  auto entry = makeEntry(context.device, name, std::move(context.bitmapScratch), bitmapFileSize(width, height),
+                         width, height);
   context.bitmapScratch.reset();
   return appendEntry(context, std::move(entry));
 }
 
 int32_t loadTextureImage(NerroPolygonSet& context, const char* name, const void* data, uint32_t size) {
   if (!acceptableName(name) || data == nullptr || size == 0) return 0;
-  return appendEntry(context, makeEntry(context.device, name, static_cast<const uint8_t*>(data), size, 0, 0));
+  std::unique_ptr<uint8_t[]> copy = copyOf(static_cast<const uint8_t*>(data), size);
+  if (!copy) return 0;
+  return appendEntry(context, makeEntry(context.device, name, std::move(copy), size, 0, 0));
 }
 
 TextureList* findTexture(const NerroPolygonSet& context, const char* name) {

@@ -35,10 +35,11 @@ class TextureList {
   // Releases the texture, when held, and frees the image copy.
   virtual ~TextureList();
 
-  // Keeps a copy of the image (`imageSize` bytes) and makes the texture from
-  // it: 0, E_OUTOFMEMORY or E_FAIL. Width and height are the image's size;
-  // 0 for both takes them from the image itself.
-  HRESULT build(IDirect3DDevice9* device, const uint8_t* image, uint32_t imageSize, int32_t width, int32_t height);
+  // Keeps the image (`imageSize` bytes), whose copy the caller made, and
+  // makes the texture from it: 0 or E_FAIL. Width and height are the
+  // image's size; 0 for both takes them from the image itself.
+  HRESULT build(IDirect3DDevice9* device, std::unique_ptr<uint8_t[]> image, uint32_t imageSize, int32_t width,
+                int32_t height);
   // Makes the texture again from the kept image after a device reset: 0 or
   // E_FAIL. The old texture is released first; after a failure the entry
   // stays without a texture.
