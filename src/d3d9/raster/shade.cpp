@@ -13,6 +13,7 @@ void DrawContext::prepare(const RasterState& s, const ColorTarget& c, const Dept
                           const TextureView textures[kStageCount], bool hasDiffuse) {
   color = c.bits;
   colorPitch = c.pitch;
+  width = static_cast<int32_t>(c.width);
   bool z = s.zEnable != D3DZB_FALSE && d.bits != nullptr;
   depth = z ? reinterpret_cast<uint8_t*>(d.bits) : nullptr;
   depthPitch = d.pitch;

@@ -18,6 +18,7 @@ using SpanRoutine = void (*)(const DrawContext& dc, const Triangle& t, int32_t y
 struct DrawContext {
   uint8_t* color = nullptr;
   int32_t colorPitch = 0;
+  int32_t width = 0;  // pixels in a row of the colour target (and of the depth buffer)
   uint8_t* depth = nullptr;  // null: no depth buffer, or Z off
   int32_t depthPitch = 0;
   bool depthTest = false;

@@ -144,13 +144,19 @@ void fastSpan8(const DrawContext& dc, const Triangle& t, int32_t y, int32_t xs, 
 
   for (int32_t x = xs; x <= xe; x += 8) {
     const int32_t n = xe - x + 1 < 8 ? xe - x + 1 : 8;
-    // The last group of a row reads and writes only its n pixels: colour
-    // through masked loads and stores, depth through a small copy.
+    // A short group that still has eight pixels of the row ahead of it reads
+    // and writes all eight, putting back the values it read where it draws
+    // nothing: plain loads and stores cost far less than masked ones, and a
+    // band of rows belongs to one thread, so nothing else can touch those
+    // pixels in between. Only at the right edge of the target does the group
+    // read and write just its n pixels: colour through masked loads and
+    // stores, depth through a small copy.
+    const bool whole = n == 8 || x + 8 <= dc.width;
     const __m256i live = n < 8 ? _mm256_cmpgt_epi32(_mm256_set1_epi32(n), lane) : ones;
     uint32_t* c = dst + x;
     alignas(16) uint16_t depthTail[8] = {};
     uint16_t* zp = kDepth ? zrow + x : nullptr;
-    if (kDepth && n < 8) {
+    if (kDepth && !whole) {
       for (int32_t k = 0; k < n; ++k) depthTail[k] = zp[k];
       zp = depthTail;
     }
@@ -178,7 +184,7 @@ void fastSpan8(const DrawContext& dc, const Triangle& t, int32_t y, int32_t xs, 
           tex1.fetch(boundedFloor(_mm256_mul_ps(u, tex1.width)), boundedFloor(_mm256_mul_ps(v, tex1.height)));
       color = modulate8(color, _mm256_or_si256(t1, _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u))));
     }
-    if (n == 8) {
+    if (whole) {
       const __m256i old = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
       if (kBlend) color = over8(color, old);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(c), _mm256_blendv_epi8(old, color, pass));
@@ -191,7 +197,7 @@ void fastSpan8(const DrawContext& dc, const Triangle& t, int32_t y, int32_t xs, 
       const __m256i z = _mm256_blendv_epi8(stored, d16, pass);
       const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(z, z), 0x08);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(zp), _mm256_castsi256_si128(packed));
-      if (n < 8)
+      if (!whole)
         for (int32_t k = 0; k < n; ++k) zrow[x + k] = depthTail[k];
     }
   }
