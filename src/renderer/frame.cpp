@@ -68,6 +68,44 @@ uint32_t bytesPerPixel(D3DFORMAT format) {
   }
 }
 
+// Draws polygons in the order they are pushed, a few pushes behind, and
+// asks for each polygon's memory as it is pushed. The table's visiting
+// order scatters the polygons over the heap; without this every small
+// polygon would wait for its own cache misses (its state, vertices and
+// transforms) before the device could start on it.
+class DrawAhead {
+ public:
+  explicit DrawAhead(IDirect3DDevice9* device) : device_(device) {}
+  DrawAhead(const DrawAhead&) = delete;
+  DrawAhead& operator=(const DrawAhead&) = delete;
+
+  void push(const NerroPolygon* polygon) {
+    const auto* bytes = reinterpret_cast<const char*>(polygon);
+    for (size_t offset = 0; offset < sizeof(NerroPolygon); offset += kLine) __builtin_prefetch(bytes + offset);
+    __builtin_prefetch(bytes + sizeof(NerroPolygon) - 1);
+    if (count_ == kDepth) {
+      drawPolygon(device_, *queue_[head_]);
+      queue_[head_] = polygon;
+      head_ = (head_ + 1) % kDepth;
+    } else {
+      queue_[(head_ + count_++) % kDepth] = polygon;
+    }
+  }
+
+  // Draws what is still waiting.
+  void finish() {
+    for (; count_ > 0; --count_, head_ = (head_ + 1) % kDepth) drawPolygon(device_, *queue_[head_]);
+  }
+
+ private:
+  static constexpr size_t kLine = 64;
+  static constexpr int kDepth = 4;
+  IDirect3DDevice9* device_;
+  const NerroPolygon* queue_[kDepth] = {};
+  int head_ = 0;
+  int count_ = 0;
+};
+
 }  // namespace
 
 bool backBufferRowToHost(D3DFORMAT format, const void* source, uint32_t count, void* destination) {
@@ -184,9 +222,11 @@ HRESULT drawFrame(NerroPolygonSet& context, void* pixels, int32_t width, int32_t
   math::mat4PerspectiveFovLH(&projection, kCameraFovY, aspect, kCameraNear, kCameraFar);
   device->SetTransform(D3DTS_PROJECTION, &projection);
 
-  context.polygonTable.forEach([device](uint32_t, const NerroPolygon* polygon) {
-    if (polygon) drawPolygon(device, *polygon);
+  DrawAhead ahead(device);
+  context.polygonTable.forEach([&ahead](uint32_t, const NerroPolygon* polygon) {
+    if (polygon) ahead.push(polygon);
   });
+  ahead.finish();
 
   device->EndScene();
   return readBack(context, pixels, width, height);
