@@ -1,10 +1,15 @@
 #include "api/host_memory.h"
 
+#include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace nerro::api {
@@ -88,11 +93,82 @@ bool probeWithPipe(const std::vector<uintptr_t>& probes, bool writable) {
   return ok;
 }
 
+// Ranges of this many pages or more are looked up in the process's memory
+// map instead of being probed page by page: one read of a small file
+// instead of two kernel copies a page.
+constexpr size_t kMapLookupPages = 16;
+
+std::optional<std::string> readMemoryMap() {
+  const int fd = ::open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  char chunk[8192];
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    text.append(chunk, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return text;
+}
+
+bool parseHex(std::string_view text, uintptr_t& value) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+// Looks the range up in the memory map: true when it lies in consecutive
+// anonymous mappings with the permissions, false when a byte is unmapped or
+// lacks them. No answer (nullopt) when the map cannot be read or the range
+// touches a file mapping, whose pages past the end of the file would fault
+// although mapped: those ranges are probed instead.
+std::optional<bool> lookUpMemoryMap(uintptr_t address, size_t length, bool writable) {
+  const std::optional<std::string> map = readMemoryMap();
+  if (!map) return std::nullopt;
+  const uintptr_t end = address + length;  // the caller has ruled out wrapping
+  uintptr_t covered = address;
+  std::string_view rest = *map;
+  while (!rest.empty() && covered < end) {
+    const size_t newline = rest.find('\n');
+    const std::string_view line = rest.substr(0, newline);
+    rest = newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
+    // start-end perms offset device inode [path]
+    const size_t dash = line.find('-');
+    const size_t space = line.find(' ');
+    if (dash == std::string_view::npos || space == std::string_view::npos || dash > space) return std::nullopt;
+    uintptr_t start = 0, stop = 0;
+    if (!parseHex(line.substr(0, dash), start) || !parseHex(line.substr(dash + 1, space - dash - 1), stop))
+      return std::nullopt;
+    if (stop <= covered) continue;
+    if (start > covered) return false;  // a hole before the rest of the range
+    const std::string_view perms = line.substr(space + 1, 4);
+    if (perms.size() < 4 || perms[0] != 'r' || (writable && perms[1] != 'w')) return false;
+    // Fields after the permissions: offset, device, inode.
+    std::string_view fields = line.substr(space + 6);
+    for (int skip = 0; skip < 2; ++skip) {
+      const size_t gap = fields.find(' ');
+      if (gap == std::string_view::npos) return std::nullopt;
+      fields = fields.substr(gap + 1);
+    }
+    if (fields.empty() || fields[0] != '0' || (fields.size() > 1 && fields[1] != ' ')) return std::nullopt;
+    covered = stop;
+  }
+  return covered >= end;
+}
+
 }  // namespace
 
 bool isMappedRange(uintptr_t address, size_t length, bool writable) {
   if (address == 0 || length == 0) return false;
   if (address + (length - 1) < address) return false;  // wraps around the address space
+  if (length / pageSize() >= kMapLookupPages && address + length > address) {
+    if (const std::optional<bool> known = lookUpMemoryMap(address, length, writable)) return *known;
+  }
   const std::vector<uintptr_t> probes = probeAddresses(address, length);
   switch (probeWithVmCalls(probes, writable)) {
     case Probe::Mapped:

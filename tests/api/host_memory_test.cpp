@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "api/host_memory.h"
@@ -56,6 +57,53 @@ TEST(HostMemory, BothProbesTellMappedReadOnlyAndMissingPages) {
   EXPECT_EQ(word, 0x12345678u);
   EXPECT_FALSE(readHostWord(at(2 * page - 2), &word));
   munmap(base, 4 * page);
+}
+
+TEST(HostMemory, LargeRangesByTheMemoryMap) {
+  // Large ranges are looked up in the memory map rather than probed page by
+  // page; the answers must be the same as the probes give.
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  constexpr size_t kPages = 40;
+  auto* base = static_cast<uint8_t*>(
+      mmap(nullptr, kPages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(base, MAP_FAILED);
+  const auto at = [&](size_t pageIndex) { return reinterpret_cast<uintptr_t>(base) + pageIndex * page; };
+  ASSERT_EQ(mprotect(base + 20 * page, page, PROT_READ), 0);
+  ASSERT_EQ(munmap(base + 30 * page, page), 0);
+
+  struct Case {
+    const char* what;
+    uintptr_t address;
+    size_t length;
+    bool writable;
+    bool mapped;
+  };
+  const Case cases[] = {
+      {"read-write run", at(0), 20 * page, true, true},
+      {"run over a read-only page, read", at(2), 25 * page, false, true},
+      {"run over a read-only page, write", at(2), 25 * page, true, false},
+      {"run over a hole", at(10), 25 * page, false, false},
+      {"run after the hole", at(31), 9 * page - 1, true, true},
+      {"unaligned run ending inside the read-only page", at(2) + 7, 18 * page, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(isMappedRange(c.address, c.length, c.writable), c.mapped);
+    EXPECT_EQ(isMappedRangeByPipe(c.address, c.length, c.writable), c.mapped);
+  }
+  munmap(base, 30 * page);
+  munmap(base + 31 * page, (kPages - 31) * page);
+
+  // A file mapping longer than its file: mapped, but the pages past the end
+  // of the file would fault, so they must be reported.
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(ftruncate(fileno(file), static_cast<off_t>(page)), 0);
+  auto* mapped = static_cast<uint8_t*>(mmap(nullptr, 20 * page, PROT_READ, MAP_PRIVATE, fileno(file), 0));
+  ASSERT_NE(mapped, MAP_FAILED);
+  EXPECT_FALSE(isMappedRange(reinterpret_cast<uintptr_t>(mapped), 20 * page, false));
+  munmap(mapped, 20 * page);
+  std::fclose(file);
 }
 
 }  // namespace
