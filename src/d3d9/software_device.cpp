@@ -144,12 +144,23 @@ constexpr StateDefault kSamplerStateDefaults[] = {
     {D3DSAMP_DMAPOFFSET, 0},
 };
 
-template <size_t N>
-bool known(const StateDefault (&table)[N], uint32_t state) {
-  for (const auto& d : table)
-    if (d.state == state) return true;
-  return false;
-}
+// The state numbers a table lists, as flags by number, so that every Set
+// and Get call checks its state with one look-up. Numbers at or above Count
+// are never known.
+template <uint32_t Count>
+struct KnownStates {
+  bool flags[Count] = {};
+  template <size_t N>
+  constexpr explicit KnownStates(const StateDefault (&table)[N]) {
+    for (const auto& d : table)
+      if (d.state < Count) flags[d.state] = true;
+  }
+  constexpr bool operator()(uint32_t state) const { return state < Count && flags[state]; }
+};
+
+constexpr KnownStates<D3DRS_COUNT> kKnownRenderState(kRenderStateDefaults);
+constexpr KnownStates<D3DTSS_COUNT> kKnownStageState(kStageStateDefaults);
+constexpr KnownStates<D3DSAMP_COUNT> kKnownSamplerState(kSamplerStateDefaults);
 
 D3DMATRIX identityMatrix() {
   D3DMATRIX m{};
@@ -436,14 +447,14 @@ HRESULT Device::GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) {
 }
 
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE state, uint32_t value) {
-  if (state >= D3DRS_COUNT || !known(kRenderStateDefaults, state)) return D3DERR_INVALIDCALL;
+  if (state >= D3DRS_COUNT || !kKnownRenderState(state)) return D3DERR_INVALIDCALL;
   renderStates_[state] = value;
   raster::setRenderState(raster_, state, value);
   return S_OK;
 }
 
 HRESULT Device::GetRenderState(D3DRENDERSTATETYPE state, uint32_t* value) {
-  if (value == nullptr || state >= D3DRS_COUNT || !known(kRenderStateDefaults, state)) return D3DERR_INVALIDCALL;
+  if (value == nullptr || state >= D3DRS_COUNT || !kKnownRenderState(state)) return D3DERR_INVALIDCALL;
   *value = renderStates_[state];
   return S_OK;
 }
@@ -475,7 +486,7 @@ HRESULT Device::GetTexture(uint32_t stage, IDirect3DBaseTexture9** texture) {
 }
 
 HRESULT Device::SetTextureStageState(uint32_t stage, D3DTEXTURESTAGESTATETYPE type, uint32_t value) {
-  if (stage >= D3D_MAX_TEXTURE_STAGES || type >= D3DTSS_COUNT || !known(kStageStateDefaults, type))
+  if (stage >= D3D_MAX_TEXTURE_STAGES || type >= D3DTSS_COUNT || !kKnownStageState(type))
     return D3DERR_INVALIDCALL;
   stageStates_[stage][type] = value;
   raster::setTextureStageState(raster_, stage, type, value);
@@ -484,7 +495,7 @@ HRESULT Device::SetTextureStageState(uint32_t stage, D3DTEXTURESTAGESTATETYPE ty
 
 HRESULT Device::GetTextureStageState(uint32_t stage, D3DTEXTURESTAGESTATETYPE type, uint32_t* value) {
   if (value == nullptr || stage >= D3D_MAX_TEXTURE_STAGES || type >= D3DTSS_COUNT ||
-      !known(kStageStateDefaults, type))
+      !kKnownStageState(type))
     return D3DERR_INVALIDCALL;
   *value = stageStates_[stage][type];
   return S_OK;
@@ -492,7 +503,7 @@ HRESULT Device::GetTextureStageState(uint32_t stage, D3DTEXTURESTAGESTATETYPE ty
 
 HRESULT Device::SetSamplerState(uint32_t sampler, D3DSAMPLERSTATETYPE type, uint32_t value) {
   const int slot = samplerSlot(sampler);
-  if (slot < 0 || type >= D3DSAMP_COUNT || !known(kSamplerStateDefaults, type)) return D3DERR_INVALIDCALL;
+  if (slot < 0 || type >= D3DSAMP_COUNT || !kKnownSamplerState(type)) return D3DERR_INVALIDCALL;
   samplerStates_[slot][type] = value;
   raster::setSamplerState(raster_, static_cast<uint32_t>(slot), type, value);
   return S_OK;
@@ -500,7 +511,7 @@ HRESULT Device::SetSamplerState(uint32_t sampler, D3DSAMPLERSTATETYPE type, uint
 
 HRESULT Device::GetSamplerState(uint32_t sampler, D3DSAMPLERSTATETYPE type, uint32_t* value) {
   const int slot = samplerSlot(sampler);
-  if (value == nullptr || slot < 0 || type >= D3DSAMP_COUNT || !known(kSamplerStateDefaults, type))
+  if (value == nullptr || slot < 0 || type >= D3DSAMP_COUNT || !kKnownSamplerState(type))
     return D3DERR_INVALIDCALL;
   *value = samplerStates_[slot][type];
   return S_OK;
