@@ -6,9 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "../../tests/support/software_device.h"
 #include "d3d9/com_ptr.h"
-#include "d3d9/d3d9.h"
-#include "d3d9/software_adapter.h"
 #include "texture/mip_generation.h"
 
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
@@ -22,22 +21,6 @@ using nerro::d3d9::ComPtr;
 
 constexpr uint32_t kSize = 2048;
 constexpr uint32_t kLevels = 12;
-
-struct Device {
-  ComPtr<IDirect3D9> d3d{Direct3DCreate9(D3D_SDK_VERSION)};
-  ComPtr<IDirect3DDevice9> device;
-  Device() {
-    D3DPRESENT_PARAMETERS pp = {};
-    pp.BackBufferWidth = 64;
-    pp.BackBufferHeight = 64;
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.BackBufferCount = 1;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    pp.Windowed = TRUE;
-    static int window;
-    if (d3d) d3d->CreateDevice(0, D3DDEVTYPE_HAL, &window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, device.put());
-  }
-};
 
 ComPtr<IDirect3DTexture9> randomTexture(IDirect3DDevice9* device) {
   ComPtr<IDirect3DTexture9> t;
@@ -56,8 +39,9 @@ ComPtr<IDirect3DTexture9> randomTexture(IDirect3DDevice9* device) {
 }
 
 void generate(benchmark::State& state, FilterOptions filter) {
-  Device dev;
-  auto t = randomTexture(dev.device.get());
+  // The depth buffer of the shared parameters is never drawn to here.
+  nerro::testing::SoftwareDevice dev(nerro::testing::windowedParameters(64, 64, D3DFMT_X8R8G8B8));
+  auto t = randomTexture(dev.get());
   if (!t) {
     state.SkipWithError("no texture");
     return;

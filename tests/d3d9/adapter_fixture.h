@@ -2,42 +2,29 @@
 // every test checks that no adapter object outlives it.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include "d3d9/d3d9.h"
-#include "d3d9/software_adapter.h"
+#include "../support/test_device.h"
 
 namespace nerro::d3d9::adaptertest {
 
+using nerro::testing::testWindow;
+
+// The shared windowed parameters with a lockable back buffer, presented
+// without waiting for the vertical blank.
 inline D3DPRESENT_PARAMETERS windowedParameters(uint32_t width = 64, uint32_t height = 32,
                                                 D3DFORMAT format = D3DFMT_A8R8G8B8) {
-  D3DPRESENT_PARAMETERS pp{};
-  pp.BackBufferWidth = width;
-  pp.BackBufferHeight = height;
-  pp.BackBufferFormat = format;
-  pp.BackBufferCount = 1;
-  pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  pp.Windowed = TRUE;
-  pp.EnableAutoDepthStencil = TRUE;
-  pp.AutoDepthStencilFormat = D3DFMT_D16;
+  D3DPRESENT_PARAMETERS pp = nerro::testing::windowedParameters(width, height, format);
   pp.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
   pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
   return pp;
 }
 
-inline HWND testWindow() {
-  static int token;
-  return &token;
-}
-
-class AdapterTest : public ::testing::Test {
+// Holds bare pointers so tests can release them one by one and watch the
+// reference counts.
+class AdapterTest : public nerro::testing::AdapterStateTest {
  protected:
-  void SetUp() override { resetAdapter(); }
-  void TearDown() override {
+  void releaseObjects() override {
     if (device) device->Release();
     if (d3d) d3d->Release();
-    EXPECT_EQ(liveObjectCount(), 0u) << "an adapter object outlived the test";
-    resetAdapter();
   }
 
   // Makes the Direct3D object and a HAL device on `profile`.

@@ -9,6 +9,7 @@
 #include "d3d9/com_ptr.h"
 #include "d3d9/software_adapter.h"
 #include "renderer/polygon.h"
+#include "../support/test_device.h"
 
 namespace nerro::renderer {
 namespace {
@@ -17,31 +18,13 @@ using d3d9::ComPtr;
 
 const float kQuad[8] = {0, 0, 0, 1, 1, 0, 1, 1};
 
-class PolygonSlots : public ::testing::Test {
+class PolygonSlots : public nerro::testing::AdapterStateTest {
  protected:
   void SetUp() override {
-    d3d9::resetAdapter();
-    d3d.reset();
-    *d3d.put() = Direct3DCreate9(D3D_SDK_VERSION);
-    ASSERT_TRUE(d3d);
-    D3DPRESENT_PARAMETERS pp{};
-    pp.BackBufferWidth = 16;
-    pp.BackBufferHeight = 16;
-    pp.BackBufferFormat = D3DFMT_A8R8G8B8;
-    pp.BackBufferCount = 1;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    pp.Windowed = TRUE;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
-    static int window;
-    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, &window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, device.put()),
-              S_OK);
+    AdapterStateTest::SetUp();
+    ASSERT_EQ(device.create(nerro::testing::windowedParameters(16, 16)), S_OK);
   }
-  void TearDown() override {
-    device.reset();
-    d3d.reset();
-    EXPECT_EQ(d3d9::liveObjectCount(), 0u);
-  }
+  void releaseObjects() override { device.reset(); }
 
   // A texture with one reference, held by the caller (as a texture entry
   // holds its texture).
@@ -51,8 +34,7 @@ class PolygonSlots : public ::testing::Test {
     return texture;
   }
 
-  ComPtr<IDirect3D9> d3d;
-  ComPtr<IDirect3DDevice9> device;
+  nerro::testing::SoftwareDevice device;
 };
 
 TEST_F(PolygonSlots, SlotKeepsItsTextureAliveUntilReplacedOrDestroyed) {

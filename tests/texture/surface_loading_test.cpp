@@ -129,7 +129,7 @@ TEST_F(SurfaceLoading, LockRectanglesWidenToBlocksAndPairs) {
       {D3DFMT_A8R8G8B8, 8, 4, {3, 1, 6, 2}, 3, 1, {0, 0, 3, 1, 0, 1}, 5, 3},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "format " << c.format << " rect " << c.rect.left << "," << c.rect.top);
+    SCOPED_TRACE(::testing::Message() << "format " << c.format << " rect " << c.rect.left << "," << c.rect.top);
     auto t = texture(c.w, c.h, 1, c.format);
     auto s = level(t.get(), 0);
     D3DLOCKED_RECT lr;

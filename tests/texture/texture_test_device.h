@@ -6,41 +6,20 @@
 #include <cstring>
 #include <vector>
 
-#include "d3d9/com_ptr.h"
-#include "d3d9/d3d9.h"
-#include "d3d9/software_adapter.h"
+#include "../support/test_device.h"
 
 namespace nerro::texture::test_support {
 
 using d3d9::ComPtr;
 
-class DeviceTest : public ::testing::Test {
+class DeviceTest : public nerro::testing::AdapterStateTest {
  protected:
   void SetUp() override {
-    d3d9::resetAdapter();
-    d3d_ = ComPtr<IDirect3D9>(Direct3DCreate9(D3D_SDK_VERSION));
-    ASSERT_TRUE(d3d_);
-    D3DPRESENT_PARAMETERS pp = {};
-    pp.BackBufferWidth = 64;
-    pp.BackBufferHeight = 64;
-    pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-    pp.BackBufferCount = 1;
-    pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    pp.Windowed = TRUE;
-    pp.EnableAutoDepthStencil = TRUE;
-    pp.AutoDepthStencilFormat = D3DFMT_D16;
-    static int window;
-    ASSERT_EQ(d3d_->CreateDevice(0, D3DDEVTYPE_HAL, &window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp,
-                                 device_.put()),
-              S_OK);
+    AdapterStateTest::SetUp();
+    ASSERT_EQ(device_.create(nerro::testing::windowedParameters(64, 64, D3DFMT_X8R8G8B8)), S_OK);
   }
 
-  void TearDown() override {
-    device_.reset();
-    d3d_.reset();
-    d3d9::clearFaults();
-    EXPECT_EQ(d3d9::liveObjectCount(), 0u) << "objects leaked";
-  }
+  void releaseObjects() override { device_.reset(); }
 
   ComPtr<IDirect3DTexture9> texture(uint32_t w, uint32_t h, uint32_t levels, D3DFORMAT format,
                                     D3DPOOL pool = D3DPOOL_MANAGED, uint32_t usage = 0) {
@@ -81,8 +60,7 @@ class DeviceTest : public ::testing::Test {
     s->UnlockRect();
   }
 
-  ComPtr<IDirect3D9> d3d_;
-  ComPtr<IDirect3DDevice9> device_;
+  nerro::testing::SoftwareDevice device_;
 };
 
 inline std::vector<uint32_t> pattern(size_t count, uint32_t seed = 1) {
