@@ -18,9 +18,9 @@
 #include "renderer/frame.h"
 #include "renderer/polygon_set.h"
 #include "renderer/polygon_table.h"
-#include "scenes.h"
+#include "../support/scenes.h"
 #ifdef NERRO_HAVE_OSMESA
-#include "osmesa_peer.h"
+#include "../support/osmesa_peer.h"
 #endif
 
 namespace nerro::bench {

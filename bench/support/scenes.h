@@ -1,8 +1,11 @@
 // The four benchmark scenes as plain data, drawn the same way by our
-// renderer and by the OpenGL peer: polygons with corners, a translation,
-// a turn about Z and texture indices, over textures of BGRA pixels.
+// rasteriser, our renderer and the OpenGL peer: polygons with corners, a
+// translation, a turn about Z and texture indices, over textures of BGRA
+// pixels; and the camera and world matrices they are drawn with.
 #pragma once
 
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -106,4 +109,78 @@ inline Scene smallTrianglesScene() {
   return s;
 }
 
+// The scene at `index` in the order empty, one quad, translucent quads,
+// small triangles (kSceneCount of them).
+constexpr int kSceneCount = 4;
+inline Scene sceneByIndex(int index) {
+  switch (index) {
+    case 1: return fullScreenQuadScene();
+    case 2: return translucentQuadsScene();
+    case 3: return smallTrianglesScene();
+    default: return emptyScene();
+  }
+}
+
+// The polygons in `order` as triangle strips, seven floats a vertex: x, y,
+// z, then u, v of both texture sets.
+inline std::vector<float> stripVertices(const Scene& scene, const std::vector<size_t>& order) {
+  std::vector<float> vertices;
+  const float uv[4][2] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
+  for (size_t index : order) {
+    const ScenePolygon& p = scene.polygons[index];
+    for (int i = 0; i < (p.quad ? 4 : 3); ++i) {
+      const float v[7] = {p.corners[2 * i], p.corners[2 * i + 1], 0, uv[i][0], uv[i][1], uv[i][0], uv[i][1]};
+      vertices.insert(vertices.end(), v, v + 7);
+    }
+  }
+  return vertices;
+}
+
+// Row-vector 4 x 4 matrices as Direct3D writes them (translation in row 4);
+// loaded as they are, OpenGL reads them as the equivalent column matrices.
+struct Mat4 {
+  float m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+};
+
+inline Mat4 multiply(const Mat4& a, const Mat4& b) {
+  Mat4 r;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) {
+      float s = 0;
+      for (int k = 0; k < 4; ++k) s += a.m[i * 4 + k] * b.m[k * 4 + j];
+      r.m[i * 4 + j] = s;
+    }
+  return r;
+}
+
+inline Mat4 worldOf(const ScenePolygon& p) {
+  Mat4 rot;
+  const float c = std::cos(p.rotZ), s = std::sin(p.rotZ);
+  rot.m[0] = c, rot.m[1] = s, rot.m[4] = -s, rot.m[5] = c;
+  Mat4 move;
+  move.m[12] = p.translate[0], move.m[13] = p.translate[1], move.m[14] = p.translate[2];
+  return multiply(rot, move);
+}
+
+// The camera: eye (0, 0, -580) looking at the origin, 45 degrees vertical
+// field of view, near 0.1, far 100000.
+inline Mat4 viewMatrix() {
+  Mat4 v;
+  v.m[14] = 580.0f;
+  return v;
+}
+inline Mat4 projectionMatrix(int width, int height) {
+  const float aspect = static_cast<float>(width) / static_cast<float>(height);
+  const float h = 0.78539819f * 0.5f;
+  const float yScale = std::cos(h) / std::sin(h);
+  const float zn = 0.1f, zf = 100000.0f, q = zf / (zf - zn);
+  Mat4 p;
+  p.m[0] = yScale / aspect;
+  p.m[5] = yScale;
+  p.m[10] = q;
+  p.m[11] = 1;
+  p.m[14] = -q * zn;
+  p.m[15] = 0;
+  return p;
+}
 }  // namespace nerro::bench

@@ -1,4 +1,4 @@
-// The benchmark scenes drawn by Mesa's software OpenGL (OSMesa) with the
+// The benchmark scenes (scenes.h) drawn by Mesa's software OpenGL (OSMesa) with the
 // state our frame uses: nearest sampling with wrap, texture 0 replacing and
 // texture 1 modulating the colour (alpha from texture 0), 16-bit depth with
 // LEQUAL, source-alpha blending, the same camera and world matrices, and a
@@ -8,7 +8,6 @@
 #include <GL/gl.h>
 #include <GL/osmesa.h>
 
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -17,54 +16,12 @@
 
 namespace nerro::bench {
 
-// Row-vector 4 x 4 matrices as Direct3D writes them (translation in row 4);
-// loaded as they are, OpenGL reads them as the equivalent column matrices.
-struct Mat4 {
-  float m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-};
-
-inline Mat4 multiply(const Mat4& a, const Mat4& b) {
-  Mat4 r;
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) {
-      float s = 0;
-      for (int k = 0; k < 4; ++k) s += a.m[i * 4 + k] * b.m[k * 4 + j];
-      r.m[i * 4 + j] = s;
-    }
-  return r;
-}
-
-inline Mat4 worldOf(const ScenePolygon& p) {
-  Mat4 rot;
-  const float c = std::cos(p.rotZ), s = std::sin(p.rotZ);
-  rot.m[0] = c, rot.m[1] = s, rot.m[4] = -s, rot.m[5] = c;
-  Mat4 move;
-  move.m[12] = p.translate[0], move.m[13] = p.translate[1], move.m[14] = p.translate[2];
-  return multiply(rot, move);
-}
-
-// The camera: eye (0, 0, -580) looking at the origin, 45 degrees vertical
-// field of view, near 0.1, far 100000; depth mapped to OpenGL's -1..1.
-inline Mat4 viewMatrix() {
-  Mat4 v;
-  v.m[14] = 580.0f;
-  return v;
-}
-// Direct3D 9 puts pixel centres at integer window coordinates, OpenGL at
+// The camera's projection with depth mapped to OpenGL's -1..1. Direct3D 9
+// puts pixel centres at integer window coordinates, OpenGL at
 // half-integers: the peer's projection is shifted by half a pixel so both
 // sample the scene at the same points.
 inline Mat4 glProjection(int width, int height) {
-  const float aspect = static_cast<float>(width) / static_cast<float>(height);
-  const float h = 0.78539819f * 0.5f;
-  const float yScale = std::cos(h) / std::sin(h);
-  const float zn = 0.1f, zf = 100000.0f, q = zf / (zf - zn);
-  Mat4 p;
-  p.m[0] = yScale / aspect;
-  p.m[5] = yScale;
-  p.m[10] = q;
-  p.m[11] = 1;
-  p.m[14] = -q * zn;
-  p.m[15] = 0;
+  const Mat4 p = projectionMatrix(width, height);
   Mat4 toGl;  // z' = 2z - w, x' = x + w / width, y' = y - w / height
   toGl.m[10] = 2;
   toGl.m[14] = -1;
@@ -78,7 +35,7 @@ class OsMesaPeer {
   OsMesaPeer(int width, int height) : width_(width), height_(height), target_(static_cast<size_t>(width) * height) {
     setenv("LP_NUM_THREADS", "2", 0);
     context_ = OSMesaCreateContextExt(OSMESA_BGRA, 16, 0, 0, nullptr);
-    if (context_) OSMesaMakeCurrent(context_, target_.data(), GL_UNSIGNED_BYTE, width, height);
+    if (context_) current_ = OSMesaMakeCurrent(context_, target_.data(), GL_UNSIGNED_BYTE, width, height);
   }
   ~OsMesaPeer() {
     if (!textures_.empty()) glDeleteTextures(static_cast<GLsizei>(textures_.size()), textures_.data());
@@ -87,10 +44,10 @@ class OsMesaPeer {
   OsMesaPeer(const OsMesaPeer&) = delete;
   OsMesaPeer& operator=(const OsMesaPeer&) = delete;
 
-  bool ok() const { return context_ != nullptr; }
+  bool ok() const { return context_ != nullptr && current_; }
 
-  // `order` lists the scene's polygons in the order our polygon table
-  // visits them, so both draw (and blend) in the same order.
+  // `order` lists the scene's polygons in the order the measured side
+  // draws them, so both draw (and blend) in the same order.
   void load(const Scene& scene, const std::vector<size_t>& order) {
     scene_ = &scene;
     order_ = order;
@@ -132,16 +89,7 @@ class OsMesaPeer {
     glClearDepth(1.0);
 
     // Vertex arrays: position, then texture coordinates of both units.
-    vertices_.clear();
-    for (size_t index : order_) {
-      const ScenePolygon& p = scene.polygons[index];
-      const int n = p.quad ? 4 : 3;
-      const float uv[4][2] = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
-      for (int i = 0; i < n; ++i) {
-        const float v[7] = {p.corners[2 * i], p.corners[2 * i + 1], 0, uv[i][0], uv[i][1], uv[i][0], uv[i][1]};
-        vertices_.insert(vertices_.end(), v, v + 7);
-      }
-    }
+    vertices_ = stripVertices(scene, order_);
     worlds_.clear();
     const Mat4 view = viewMatrix();
     for (size_t index : order_) worlds_.push_back(multiply(worldOf(scene.polygons[index]), view));
@@ -189,6 +137,7 @@ class OsMesaPeer {
   int width_, height_;
   std::vector<uint32_t> target_;
   OSMesaContext context_ = nullptr;
+  bool current_ = false;
   const Scene* scene_ = nullptr;
   std::vector<size_t> order_;
   std::vector<GLuint> textures_;
