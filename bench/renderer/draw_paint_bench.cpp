@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "api/context.h"
-#include "host_bitmap.h"
+#include "../../tests/support/host_bitmap.h"
 #include "nerroPolygon.h"
 #include "renderer/frame.h"
 #include "renderer/polygon_set.h"
@@ -25,6 +25,8 @@
 
 namespace nerro::bench {
 namespace {
+
+using nerro::testing::HostBitmap;
 
 const float kDefaultUv[8] = {0, 0, 0, 1, 1, 0, 1, 1};
 

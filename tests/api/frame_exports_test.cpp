@@ -2,7 +2,6 @@
 // handles: the picture lands where the camera puts it, bottom row first,
 // textures come from loadTexture, and a lost device leaves the host alone.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 
 #include <cmath>
 #include <cstring>
@@ -12,6 +11,7 @@
 #include "d3d9/software_adapter.h"
 #include "nerroPolygon.h"
 #include "renderer/polygon_set.h"
+#include "../support/host_bitmap.h"
 
 namespace {
 
@@ -19,37 +19,12 @@ constexpr int kWidth = 544;
 constexpr int kHeight = 416;
 constexpr uint32_t kSentinel = 0xABABABABu;
 
-// A host bitmap below 4 GiB: handle h leads through 2h + 16, P1 + 8 and
-// P2 + 16 to width x height pixels (bottom row first).
-class HostBitmap {
+// Host bitmaps that start filled with kSentinel, so pixels left alone show.
+class HostBitmap : public nerro::testing::HostBitmap {
  public:
-  HostBitmap(int width, int height) : width_(width), height_(height) {
-    bytes_ = 4096 + static_cast<size_t>(width) * height * 4;
-    void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
-    if (p == MAP_FAILED) return;
-    base_ = static_cast<uint8_t*>(p);
-    const uint32_t base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base_));
-    store(16, base + 32);
-    store(40, base + 48);
-    store(64, base + 4096);
-    handle_ = base / 2;
-    std::fill(pixels(), pixels() + static_cast<size_t>(width) * height, kSentinel);
+  HostBitmap(int width, int height) : nerro::testing::HostBitmap(width, height) {
+    if (ok()) fill(kSentinel);
   }
-  ~HostBitmap() {
-    if (base_) munmap(base_, bytes_);
-  }
-  bool ok() const { return base_ != nullptr; }
-  uint32_t handle() const { return handle_; }
-  uint32_t* pixels() const { return reinterpret_cast<uint32_t*>(base_ + 4096); }
-  // Pixel (x, y) of the picture, y counted from the top.
-  uint32_t at(int x, int y) const { return pixels()[static_cast<size_t>(height_ - 1 - y) * width_ + x]; }
-
- private:
-  void store(size_t offset, uint32_t value) { std::memcpy(base_ + offset, &value, 4); }
-  int width_, height_;
-  size_t bytes_ = 0;
-  uint8_t* base_ = nullptr;
-  uint32_t handle_ = 0;
 };
 
 double yScale() { return 1.0 / std::tan(0.78539819 / 2); }

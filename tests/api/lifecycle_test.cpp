@@ -1,7 +1,6 @@
 // The exports' common first step and the context's lifecycle, driven
 // through adapter profiles, fault injection and the foreground window.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 
 #include <cstring>
 
@@ -10,6 +9,7 @@
 #include "nerroPolygon.h"
 #include "platform/platform.h"
 #include "renderer/polygon_set.h"
+#include "../support/host_bitmap.h"
 
 namespace nerro::api {
 namespace {
@@ -133,31 +133,7 @@ TEST_F(LifecycleTest, WindowSizeIsReadWhenADeviceIsMade) {
 }
 
 // A host bitmap below 4 GiB with its handle chain, as a 32-bit host has it.
-class HostBitmap {
- public:
-  HostBitmap(int32_t width, int32_t height) : bytes_(4096 + static_cast<size_t>(width) * height * 4) {
-    void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
-    base_ = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
-    if (!base_) return;
-    const auto b = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base_));
-    const uint32_t p1 = b + 0x200, p2 = b + 0x300, pixels = b + 4096;
-    std::memcpy(base_ + 0x100, &p1, 4);
-    std::memcpy(base_ + 0x200 + 8, &p2, 4);
-    std::memcpy(base_ + 0x300 + 16, &pixels, 4);
-    handle_ = (b + 0x100 - 16) / 2;
-  }
-  ~HostBitmap() {
-    if (base_) munmap(base_, bytes_);
-  }
-  bool valid() const { return base_ != nullptr; }
-  uint32_t handle() const { return handle_; }
-  uint32_t* pixels() const { return reinterpret_cast<uint32_t*>(base_ + 4096); }
-
- private:
-  size_t bytes_;
-  uint8_t* base_ = nullptr;
-  uint32_t handle_ = 0;
-};
+using nerro::testing::HostBitmap;
 
 TEST_F(LifecycleTest, PolygonIdsStartAtOneInEveryNewContext) {
   const float corners[6] = {0, 0, 10, 0, 0, 10};
@@ -172,7 +148,7 @@ TEST_F(LifecycleTest, PolygonIdsStartAtOneInEveryNewContext) {
 
 TEST_F(LifecycleTest, TexturesPolygonsFramesAndLossLeaveNothingAfterDispose) {
   HostBitmap bitmap(32, 16);
-  ASSERT_TRUE(bitmap.valid());
+  ASSERT_TRUE(bitmap.ok());
   setWindowSize(32, 16);
   for (int i = 0; i < 32 * 16; ++i) bitmap.pixels()[i] = 0xFF336699u;
   ASSERT_EQ(loadTexture("blue", bitmap.handle(), 32, 16), 1);

@@ -1,14 +1,17 @@
-// A host bitmap as the exports expect it: a 32-bit handle whose chain of
-// three stored addresses leads to a buffer of width x height BGRA pixels,
-// all of it mapped below 4 GiB.
+// A host bitmap as the exports expect it: a 32-bit handle h whose chain of
+// stored addresses (at 2h + 16: P1, at P1 + 8: P2, at P2 + 16: the pixels)
+// leads to width x height BGRA pixels, bottom row first, all of it mapped
+// below 4 GiB. Free of GoogleTest so benchmarks can use it too.
 #pragma once
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-namespace nerro::bench {
+namespace nerro::testing {
 
 class HostBitmap {
  public:
@@ -34,6 +37,9 @@ class HostBitmap {
   uint32_t* pixels() const { return reinterpret_cast<uint32_t*>(base_ + 4096); }
   int width() const { return width_; }
   int height() const { return height_; }
+  // Pixel (x, y) of the picture, y counted from the top.
+  uint32_t at(int x, int y) const { return pixels()[static_cast<size_t>(height_ - 1 - y) * width_ + x]; }
+  void fill(uint32_t value) const { std::fill(pixels(), pixels() + static_cast<size_t>(width_) * height_, value); }
 
  private:
   void store(size_t offset, uint32_t value) { std::memcpy(base_ + offset, &value, 4); }
@@ -44,4 +50,4 @@ class HostBitmap {
   uint32_t handle_ = 0;
 };
 
-}  // namespace nerro::bench
+}  // namespace nerro::testing
