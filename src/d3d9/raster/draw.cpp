@@ -196,9 +196,11 @@ HRESULT drawPrimitive(const RasterState& state, const ColorTarget& color, const 
       const int sign = area > 0 ? 1 : -1;
       if ((state.cullMode == D3DCULL_CCW && sign < 0) || (state.cullMode == D3DCULL_CW && sign > 0)) continue;
       for (int j = 1; j + 1 < n; ++j) {
-        s.triangles.emplace_back();
-        if (!setupTriangle(poly[0], poly[j], poly[j + 1], sign, scissor, s.triangles.back()))
-          s.triangles.pop_back();
+        // Set up on the stack and kept only when it covers something: a
+        // triangle is written whole by a successful setup, so nothing needs
+        // clearing first.
+        Triangle t;
+        if (setupTriangle(poly[0], poly[j], poly[j + 1], sign, scissor, t)) s.triangles.push_back(t);
       }
     }
     rasterise(dc, s.triangles, scissor);
