@@ -469,6 +469,9 @@ int Device::samplerSlot(uint32_t sampler) {
 HRESULT Device::SetTexture(uint32_t stage, IDirect3DBaseTexture9* texture) {
   const int slot = samplerSlot(stage);
   if (slot < 0) return D3DERR_INVALIDCALL;
+  // Binding what is bound already changes nothing: the binding's reference
+  // is the one it holds, and the texture passed the checks when bound.
+  if (texture == textures_[slot]) return S_OK;
   if (texture != nullptr && textureInfo(texture) == nullptr) return D3DERR_INVALIDCALL;
   if (texture != nullptr) texture->AddRef();
   IDirect3DBaseTexture9* old = textures_[slot];
