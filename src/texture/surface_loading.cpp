@@ -355,6 +355,20 @@ bool validSourceBox(const D3DBOX& b) {
   return b.Left <= b.Right && b.Top <= b.Bottom && b.Front <= b.Back;
 }
 
+// The caller's pixels in memory as a source region covering `box`.
+PixelRegion memorySource(const void* pixels, D3DFORMAT format, uint32_t rowPitch, uint32_t slicePitch,
+                         const D3DBOX& box, const PALETTEENTRY* palette, D3DCOLOR colorKey) {
+  PixelRegion source;
+  source.pixels = const_cast<void*>(pixels);  // only read
+  source.format = format;
+  source.rowPitch = rowPitch;
+  source.slicePitch = slicePitch;
+  source.bounds = source.box = box;
+  source.colorKey = colorKey;
+  source.palette = palette;
+  return source;
+}
+
 }  // namespace
 
 HRESULT FillSurfaceFromPixels(IDirect3DSurface9* destination, const PALETTEENTRY* destPalette,
@@ -368,14 +382,8 @@ HRESULT FillSurfaceFromPixels(IDirect3DSurface9* destination, const PALETTEENTRY
   PixelRegion dest;
   HRESULT hr = lock.lock(dest, destination, destPalette, destRect, 0, 0);
   if (FAILED(hr)) return hr;
-  PixelRegion source;
-  source.pixels = const_cast<void*>(sourcePixels);  // only read
-  source.format = sourceFormat;
-  source.rowPitch = sourceRowPitch;
-  source.slicePitch = 0;
-  source.bounds = source.box = boxFromRect(*sourceRect);
-  source.colorKey = colorKey;
-  source.palette = sourcePalette;
+  PixelRegion source =
+      memorySource(sourcePixels, sourceFormat, sourceRowPitch, 0, boxFromRect(*sourceRect), sourcePalette, colorKey);
   hr = BlitRegion(dest, source, filter);
   lock.unlock();
   return hr;
@@ -393,14 +401,8 @@ HRESULT FillVolumeFromPixels(IDirect3DVolume9* destination, const PALETTEENTRY* 
   PixelRegion dest;
   HRESULT hr = lock.lock(dest, destination, destPalette, destBox, 0, 0);
   if (FAILED(hr)) return hr;
-  PixelRegion source;
-  source.pixels = const_cast<void*>(sourcePixels);  // only read
-  source.format = sourceFormat;
-  source.rowPitch = sourceRowPitch;
-  source.slicePitch = sourceSlicePitch;
-  source.bounds = source.box = *sourceBox;
-  source.colorKey = colorKey;
-  source.palette = sourcePalette;
+  PixelRegion source =
+      memorySource(sourcePixels, sourceFormat, sourceRowPitch, sourceSlicePitch, *sourceBox, sourcePalette, colorKey);
   hr = BlitRegion(dest, source, filter);
   lock.unlock();
   return hr;
