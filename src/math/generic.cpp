@@ -597,70 +597,65 @@ Vec4* vec4Cross(Vec4* out, const Vec4* u, const Vec4* v, const Vec4* w) {
 }
 
 namespace {
-struct HermiteWeights {
-  float p1, t1, p2, t2;
+// Four weights for a curve through four control vectors.
+struct Weights4 {
+  float a, b, c, d;
 };
-inline HermiteWeights hermiteWeights(float s) {
+// Hermite: p1, t1, p2, t2.
+inline Weights4 hermiteWeights(float s) {
   const float s2 = s * s, s3 = s2 * s;
   return {2.0f * s3 - 3.0f * s2 + 1.0f, s3 - 2.0f * s2 + s, -2.0f * s3 + 3.0f * s2, s3 - s2};
 }
-struct CatmullRomWeights {
-  float p0, p1, p2, p3;
-};
-inline CatmullRomWeights catmullRomWeights(float s) {
+// Catmull-Rom: p0, p1, p2, p3.
+inline Weights4 catmullRomWeights(float s) {
   const float s2 = s * s, s3 = s2 * s;
   return {0.5f * (-s3 + 2.0f * s2 - s), 0.5f * (3.0f * s3 - 5.0f * s2 + 2.0f), 0.5f * (-3.0f * s3 + 4.0f * s2 + s),
           0.5f * (s3 - s2)};
 }
+// w.a a + w.b b + w.c c + w.d d, component by component.
+inline Vec2 weighted(const Weights4& w, const Vec2& a, const Vec2& b, const Vec2& c, const Vec2& d) {
+  return {w.a * a.x + w.b * b.x + w.c * c.x + w.d * d.x, w.a * a.y + w.b * b.y + w.c * c.y + w.d * d.y};
+}
+inline D3DVECTOR weighted(const Weights4& w, const D3DVECTOR& a, const D3DVECTOR& b, const D3DVECTOR& c,
+                          const D3DVECTOR& d) {
+  return {w.a * a.x + w.b * b.x + w.c * c.x + w.d * d.x, w.a * a.y + w.b * b.y + w.c * c.y + w.d * d.y,
+          w.a * a.z + w.b * b.z + w.c * c.z + w.d * d.z};
+}
+inline Vec4 weighted(const Weights4& w, const Vec4& a, const Vec4& b, const Vec4& c, const Vec4& d) {
+  return {w.a * a.x + w.b * b.x + w.c * c.x + w.d * d.x, w.a * a.y + w.b * b.y + w.c * c.y + w.d * d.y,
+          w.a * a.z + w.b * b.z + w.c * c.z + w.d * d.z, w.a * a.w + w.b * b.w + w.c * c.w + w.d * d.w};
+}
 }  // namespace
 
 Vec2* vec2Hermite(Vec2* out, const Vec2* p1, const Vec2* t1, const Vec2* p2, const Vec2* t2, float s) {
-  const HermiteWeights h = hermiteWeights(s);
-  *out = {h.p1 * p1->x + h.t1 * t1->x + h.p2 * p2->x + h.t2 * t2->x,
-          h.p1 * p1->y + h.t1 * t1->y + h.p2 * p2->y + h.t2 * t2->y};
+  *out = weighted(hermiteWeights(s), *p1, *t1, *p2, *t2);
   return out;
 }
 
 D3DVECTOR* vec3Hermite(D3DVECTOR* out, const D3DVECTOR* p1, const D3DVECTOR* t1, const D3DVECTOR* p2,
                        const D3DVECTOR* t2, float s) {
-  const HermiteWeights h = hermiteWeights(s);
-  *out = {h.p1 * p1->x + h.t1 * t1->x + h.p2 * p2->x + h.t2 * t2->x,
-          h.p1 * p1->y + h.t1 * t1->y + h.p2 * p2->y + h.t2 * t2->y,
-          h.p1 * p1->z + h.t1 * t1->z + h.p2 * p2->z + h.t2 * t2->z};
+  *out = weighted(hermiteWeights(s), *p1, *t1, *p2, *t2);
   return out;
 }
 
 Vec4* vec4Hermite(Vec4* out, const Vec4* p1, const Vec4* t1, const Vec4* p2, const Vec4* t2, float s) {
-  const HermiteWeights h = hermiteWeights(s);
-  *out = {h.p1 * p1->x + h.t1 * t1->x + h.p2 * p2->x + h.t2 * t2->x,
-          h.p1 * p1->y + h.t1 * t1->y + h.p2 * p2->y + h.t2 * t2->y,
-          h.p1 * p1->z + h.t1 * t1->z + h.p2 * p2->z + h.t2 * t2->z,
-          h.p1 * p1->w + h.t1 * t1->w + h.p2 * p2->w + h.t2 * t2->w};
+  *out = weighted(hermiteWeights(s), *p1, *t1, *p2, *t2);
   return out;
 }
 
 Vec2* vec2CatmullRom(Vec2* out, const Vec2* p0, const Vec2* p1, const Vec2* p2, const Vec2* p3, float s) {
-  const CatmullRomWeights c = catmullRomWeights(s);
-  *out = {c.p0 * p0->x + c.p1 * p1->x + c.p2 * p2->x + c.p3 * p3->x,
-          c.p0 * p0->y + c.p1 * p1->y + c.p2 * p2->y + c.p3 * p3->y};
+  *out = weighted(catmullRomWeights(s), *p0, *p1, *p2, *p3);
   return out;
 }
 
 D3DVECTOR* vec3CatmullRom(D3DVECTOR* out, const D3DVECTOR* p0, const D3DVECTOR* p1, const D3DVECTOR* p2,
                           const D3DVECTOR* p3, float s) {
-  const CatmullRomWeights c = catmullRomWeights(s);
-  *out = {c.p0 * p0->x + c.p1 * p1->x + c.p2 * p2->x + c.p3 * p3->x,
-          c.p0 * p0->y + c.p1 * p1->y + c.p2 * p2->y + c.p3 * p3->y,
-          c.p0 * p0->z + c.p1 * p1->z + c.p2 * p2->z + c.p3 * p3->z};
+  *out = weighted(catmullRomWeights(s), *p0, *p1, *p2, *p3);
   return out;
 }
 
 Vec4* vec4CatmullRom(Vec4* out, const Vec4* p0, const Vec4* p1, const Vec4* p2, const Vec4* p3, float s) {
-  const CatmullRomWeights c = catmullRomWeights(s);
-  *out = {c.p0 * p0->x + c.p1 * p1->x + c.p2 * p2->x + c.p3 * p3->x,
-          c.p0 * p0->y + c.p1 * p1->y + c.p2 * p2->y + c.p3 * p3->y,
-          c.p0 * p0->z + c.p1 * p1->z + c.p2 * p2->z + c.p3 * p3->z,
-          c.p0 * p0->w + c.p1 * p1->w + c.p2 * p2->w + c.p3 * p3->w};
+  *out = weighted(catmullRomWeights(s), *p0, *p1, *p2, *p3);
   return out;
 }
 
