@@ -44,6 +44,13 @@ inline D3DMATRIX translationMatrix(float x, float y, float z) {
   return m;
 }
 
+// `m` followed by `r` applied about the centre (x, y, z).
+inline D3DMATRIX thenAboutCentre(const D3DMATRIX& m, const D3DMATRIX& r, float x, float y, float z) {
+  D3DMATRIX t = multiplyInto(m, translationMatrix(-x, -y, -z));
+  t = multiplyInto(t, r);
+  return multiplyInto(t, translationMatrix(x, y, z));
+}
+
 inline D3DMATRIX rotationZMatrix(float angle) {
   const float cs = std::cos(angle), sn = std::sin(angle);
   D3DMATRIX m = identityMatrix();
@@ -361,9 +368,7 @@ D3DMATRIX* mat4Transformation(D3DMATRIX* out, const D3DVECTOR* scalingCenter, co
     const D3DVECTOR rc = rotationCenter ? *rotationCenter : D3DVECTOR{0, 0, 0};
     D3DMATRIX r;
     math::mat4RotationQuat(&r, rotation);
-    m = multiplyInto(m, translationMatrix(-rc.x, -rc.y, -rc.z));
-    m = multiplyInto(m, r);
-    m = multiplyInto(m, translationMatrix(rc.x, rc.y, rc.z));
+    m = thenAboutCentre(m, r, rc.x, rc.y, rc.z);
   }
   if (translation != nullptr) {
     m._41 += translation->x;
@@ -382,9 +387,7 @@ D3DMATRIX* mat4AffineTransformation(D3DMATRIX* out, float scaling, const D3DVECT
     const D3DVECTOR rc = rotationCenter ? *rotationCenter : D3DVECTOR{0, 0, 0};
     D3DMATRIX r;
     math::mat4RotationQuat(&r, rotation);
-    m = multiplyInto(m, translationMatrix(-rc.x, -rc.y, -rc.z));
-    m = multiplyInto(m, r);
-    m = multiplyInto(m, translationMatrix(rc.x, rc.y, rc.z));
+    m = thenAboutCentre(m, r, rc.x, rc.y, rc.z);
   }
   if (translation != nullptr) {
     m._41 += translation->x;
@@ -409,9 +412,7 @@ D3DMATRIX* mat4Transformation2D(D3DMATRIX* out, const Vec2* scalingCenter, float
     m = multiplyInto(m, translationMatrix(sc.x, sc.y, 0.0f));
   }
   const Vec2 rc = rotationCenter ? *rotationCenter : Vec2{0, 0};
-  m = multiplyInto(m, translationMatrix(-rc.x, -rc.y, 0.0f));
-  m = multiplyInto(m, rotationZMatrix(rotation));
-  m = multiplyInto(m, translationMatrix(rc.x, rc.y, 0.0f));
+  m = thenAboutCentre(m, rotationZMatrix(rotation), rc.x, rc.y, 0.0f);
   if (translation != nullptr) {
     m._41 += translation->x;
     m._42 += translation->y;
@@ -426,9 +427,7 @@ D3DMATRIX* mat4AffineTransformation2D(D3DMATRIX* out, float scaling, const Vec2*
   mat4Scaling(&m, scaling, scaling, 1.0f);
   if (rotation != 0.0f) {
     const Vec2 rc = rotationCenter ? *rotationCenter : Vec2{0, 0};
-    m = multiplyInto(m, translationMatrix(-rc.x, -rc.y, 0.0f));
-    m = multiplyInto(m, rotationZMatrix(rotation));
-    m = multiplyInto(m, translationMatrix(rc.x, rc.y, 0.0f));
+    m = thenAboutCentre(m, rotationZMatrix(rotation), rc.x, rc.y, 0.0f);
   }
   if (translation != nullptr) {
     m._41 += translation->x;
