@@ -139,13 +139,17 @@ void fastSpan(const DrawContext& dc, const Triangle& t, int32_t y, int32_t xs, i
 
   for (int32_t x = xs; x <= xe; x += 4) {
     const int32_t n = xe - x + 1 < 4 ? xe - x + 1 : 4;
-    // The last group of a row works on copies, so nothing past xe is read
-    // or written.
+    // A short group with four pixels of the row still ahead of it reads and
+    // writes all four, putting back what it read where it draws nothing (a
+    // band of rows belongs to one thread, so nothing else touches them in
+    // between). At the right edge of the target the group works on copies,
+    // so nothing past the row is read or written.
+    const bool whole = n == 4 || x + 4 <= dc.width;
     alignas(16) uint32_t colorTail[4] = {};
     alignas(16) uint16_t depthTail[4] = {};
     uint32_t* c = dst + x;
     uint16_t* zp = kDepth ? zrow + x : nullptr;
-    if (n < 4) {
+    if (!whole) {
       std::memcpy(colorTail, c, static_cast<size_t>(n) * 4);
       c = colorTail;
       if (kDepth) {
@@ -155,15 +159,14 @@ void fastSpan(const DrawContext& dc, const Triangle& t, int32_t y, int32_t xs, i
     }
     const int32_t rel = x - t.minX;
     const __m128 fx = _mm_cvtepi32_ps(_mm_add_epi32(_mm_set1_epi32(rel), _mm_set_epi32(3, 2, 1, 0)));
-    __m128i pass = ones;
+    __m128i pass = n < 4 ? _mm_cmpgt_epi32(_mm_set1_epi32(n), _mm_set_epi32(3, 2, 1, 0)) : ones;
     __m128i d16 = _mm_setzero_si128(), stored = _mm_setzero_si128();
     if (kDepth) {
       __m128 z = _mm_add_ps(z0, _mm_mul_ps(zdx, fx));
       z = _mm_min_ps(_mm_max_ps(z, _mm_setzero_ps()), one);
       d16 = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(z, _mm_set1_ps(65535.0f)), _mm_set1_ps(0.5f)));
       stored = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(zp)), _mm_setzero_si128());
-      pass = _mm_xor_si128(_mm_cmpgt_epi32(d16, stored), ones);
-      if (n < 4) pass = _mm_and_si128(pass, _mm_cmpgt_epi32(_mm_set1_epi32(n), _mm_set_epi32(3, 2, 1, 0)));
+      pass = _mm_andnot_si128(_mm_cmpgt_epi32(d16, stored), pass);
       if (_mm_movemask_epi8(pass) == 0) continue;
     }
     const __m128 w = _mm_div_ps(one, _mm_max_ps(_mm_add_ps(q0, _mm_mul_ps(qdx, fx)), tiny));
@@ -189,7 +192,7 @@ void fastSpan(const DrawContext& dc, const Triangle& t, int32_t y, int32_t xs, i
       z = _mm_add_epi16(_mm_packs_epi32(_mm_sub_epi32(z, bias16), _mm_sub_epi32(z, bias16)), _mm_set1_epi16(-32768));
       _mm_storel_epi64(reinterpret_cast<__m128i*>(zp), z);
     }
-    if (n < 4) {
+    if (!whole) {
       std::memcpy(dst + x, colorTail, static_cast<size_t>(n) * 4);
       if (kDepth) std::memcpy(zrow + x, depthTail, static_cast<size_t>(n) * 2);
     }
