@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pixel/dxt_blocks.h"
+#include "test_surfaces.h"
 
 namespace nerro::pixel {
 namespace {
@@ -20,11 +21,7 @@ struct BlockSurface {
         pitch(blocksX * bytesPerBlock), bytes(2 * kGuard + size_t{pitch} * blocksY, 0xA5) {}
   uint8_t* data() { return bytes.data() + kGuard; }
   uint8_t* block(uint32_t bx, uint32_t by) { return data() + size_t{by} * pitch + size_t{bx} * blockBytes; }
-  bool guardsIntact() const {
-    for (size_t i = 0; i < kGuard; ++i)
-      if (bytes[i] != 0xA5 || bytes[bytes.size() - 1 - i] != 0xA5) return false;
-    return true;
-  }
+  bool guardsIntact() const { return testsurface::guardsIntact(bytes, kGuard); }
   // The 4-bit alpha of texel (x, y) of a DXT2/DXT3 surface.
   unsigned alphaNibble(uint32_t x, uint32_t y) {
     const uint8_t* b = block(x / 4, y / 4);
@@ -36,15 +33,7 @@ struct BlockSurface {
     const unsigned i = 4 * (y % 4) + x % 4;
     b[i / 2] = static_cast<uint8_t>((b[i / 2] & ~(15u << (4 * (i % 2)))) | (v << (4 * (i % 2))));
   }
-  PixelRegion region(D3DFORMAT f, D3DBOX box) {
-    PixelRegion r;
-    r.pixels = data();
-    r.format = f;
-    r.rowPitch = pitch;
-    r.bounds = {0, 0, width, height, 0, 1};
-    r.box = box;
-    return r;
-  }
+  PixelRegion region(D3DFORMAT f, D3DBOX box) { return testsurface::regionOver(data(), f, pitch, width, height, box); }
   uint32_t width, height, blockBytes, blocksX, blocksY, pitch;
   std::vector<uint8_t> bytes;
 };

@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "test_surfaces.h"
+
 namespace nerro::pixel {
 namespace {
 
@@ -25,20 +27,8 @@ struct Surface {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
   }
-  bool guardsIntact() const {
-    for (size_t i = 0; i < kGuard; ++i)
-      if (bytes[i] != 0xA5 || bytes[bytes.size() - 1 - i] != 0xA5) return false;
-    return true;
-  }
-  PixelRegion region(D3DFORMAT f, D3DBOX box) {
-    PixelRegion r;
-    r.pixels = data();
-    r.format = f;
-    r.rowPitch = pitch;
-    r.bounds = {0, 0, width, height, 0, 1};
-    r.box = box;
-    return r;
-  }
+  bool guardsIntact() const { return testsurface::guardsIntact(bytes, kGuard); }
+  PixelRegion region(D3DFORMAT f, D3DBOX box) { return testsurface::regionOver(data(), f, pitch, width, height, box); }
   uint32_t width, height, pitch;
   std::vector<uint8_t> bytes;
 };

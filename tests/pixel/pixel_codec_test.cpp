@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pixel/format_table.h"
+#include "test_surfaces.h"
 
 using namespace nerro::pixel;
 
@@ -21,15 +22,7 @@ struct Surface {
   Surface(D3DFORMAT f, uint32_t w, uint32_t h, uint32_t bpp)
       : format(f), width(w), height(h), pitch(w * bpp + 3), bytes(pitch * h + 64, 0xA5) {}
   uint8_t* data() { return bytes.data() + 32; }
-  PixelRegion Region(D3DBOX box) {
-    PixelRegion r;
-    r.pixels = data();
-    r.format = format;
-    r.rowPitch = pitch;
-    r.bounds = {0, 0, width, height, 0, 1};
-    r.box = box;
-    return r;
-  }
+  PixelRegion Region(D3DBOX box) { return testsurface::regionOver(data(), format, pitch, width, height, box); }
   PixelRegion Region() { return Region({0, 0, width, height, 0, 1}); }
   D3DFORMAT format;
   uint32_t width, height, pitch;
@@ -43,12 +36,7 @@ D3DCOLORVALUE DecodeOne(D3DFORMAT f, uint64_t lo, uint64_t hi = 0) {
   uint8_t mem[16];
   std::memcpy(mem, &lo, 8);
   std::memcpy(mem + 8, &hi, 8);
-  PixelRegion r;
-  r.pixels = mem;
-  r.format = f;
-  r.rowPitch = 16;
-  r.box = r.bounds = {0, 0, 1, 1, 0, 1};
-  auto codec = CreatePixelCodec(r);
+  auto codec = CreatePixelCodec(testsurface::regionOver(mem, f, 16, 1, 1, {0, 0, 1, 1, 0, 1}));
   EXPECT_NE(codec, nullptr);
   D3DCOLORVALUE c = {-9, -9, -9, -9};
   if (codec) codec->DecodeRow(0, 0, &c);
@@ -57,12 +45,7 @@ D3DCOLORVALUE DecodeOne(D3DFORMAT f, uint64_t lo, uint64_t hi = 0) {
 
 uint64_t EncodeOne(D3DFORMAT f, D3DCOLORVALUE c) {
   uint8_t mem[16] = {};
-  PixelRegion r;
-  r.pixels = mem;
-  r.format = f;
-  r.rowPitch = 16;
-  r.box = r.bounds = {0, 0, 1, 1, 0, 1};
-  auto codec = CreatePixelCodec(r);
+  auto codec = CreatePixelCodec(testsurface::regionOver(mem, f, 16, 1, 1, {0, 0, 1, 1, 0, 1}));
   EXPECT_NE(codec, nullptr);
   if (codec) codec->EncodeRow(0, 0, &c);
   uint64_t v;
