@@ -421,11 +421,11 @@ TEST(RasterPixel, ShortGroupsGiveTheGeneralBytesInsideRowsAndAtTheRightEdge) {
           s.alphaFunc = D3DCMP_GREATEREQUAL;
           s.alphaRef = 0;
           busyScene(s, general, true);
-          size_t rightEdge = 0;
-          for (uint32_t y = 0; y < 120; ++y) rightEdge += fast.at(width - 1, y) != 0;
-          EXPECT_GT(rightEdge, 0u) << "the scene reaches the right edge";
           const std::string where = std::string(avx2 ? "avx2" : "sse2") + " z " + std::to_string(zEnable) +
                                     " blend " + std::to_string(blend) + " width " + std::to_string(width);
+          size_t rightEdge = 0;
+          for (uint32_t y = 0; y < 120; ++y) rightEdge += fast.at(width - 1, y) != 0;
+          EXPECT_GT(rightEdge, 0u) << "the scene reaches the right edge: " << where;
           EXPECT_EQ(fast.color, general.color) << where;
           EXPECT_EQ(fast.depth, general.depth) << where;
         }
