@@ -38,6 +38,19 @@ bool packColor(D3DFORMAT format, D3DCOLOR c, uint32_t* pixel, uint32_t* bytes) {
 }
 
 void fillRect(Image2D& image, const RECT& r, uint32_t pixel, uint32_t bytes) {
+  // A value whose bytes are all alike (black, depth 1.0) is a byte fill:
+  // whole rows as one run when the rectangle spans them, else row by row.
+  const auto low = static_cast<uint8_t>(pixel);
+  if (pixel == low * (bytes == 4 ? 0x01010101u : 0x0101u)) {
+    const size_t run = static_cast<size_t>(r.right - r.left) * bytes;
+    if (r.left == 0 && image.pitch > 0 && run == static_cast<size_t>(image.pitch)) {
+      std::memset(image.row(static_cast<uint32_t>(r.top)), low, run * static_cast<size_t>(r.bottom - r.top));
+      return;
+    }
+    for (int32_t y = r.top; y < r.bottom; ++y)
+      std::memset(image.row(static_cast<uint32_t>(y)) + static_cast<size_t>(r.left) * bytes, low, run);
+    return;
+  }
   for (int32_t y = r.top; y < r.bottom; ++y) {
     uint8_t* row = image.row(static_cast<uint32_t>(y)) + static_cast<size_t>(r.left) * bytes;
     const int32_t n = r.right - r.left;
