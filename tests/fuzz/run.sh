@@ -7,11 +7,14 @@
 # library builds at compile time.)
 #   FUZZ_SECONDS  time per fuzzer (default 60; both run side by side)
 #   FUZZ_BUILD    build directory (default build-fuzz in the repository)
+#   FUZZ_SEED     libFuzzer's random seed (default 0: a new one each run);
+#                 a fixed seed repeats the same inputs, as CI wants
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 here="$root/tests/fuzz"
 build="${FUZZ_BUILD:-$root/build-fuzz}"
 seconds="${FUZZ_SECONDS:-60}"
+seed="${FUZZ_SEED:-0}"
 
 cc="$(command -v clang-14 || command -v clang)"
 cxx="$(command -v clang++-14 || command -v clang++)"
@@ -43,7 +46,7 @@ done
 
 export ASAN_OPTIONS="allocator_may_return_null=1:max_allocation_size_mb=1024:detect_leaks=1:abort_on_error=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-flags=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=3072 -malloc_limit_mb=3072 -max_len=65536
+flags=(-max_total_time="$seconds" -seed="$seed" -timeout=10 -rss_limit_mb=3072 -malloc_limit_mb=3072 -max_len=65536
        -print_final_stats=1 -artifact_prefix="$work/artifacts/")
 
 echo "== fuzzing for ${seconds}s each"
