@@ -11,7 +11,7 @@ using nerro::image::FileBmp;
 using nerro::image::FileDib;
 using nerro::image::ImageInfo;
 
-struct DibSpec {
+struct DibHeader {
   uint32_t headerSize = 40;
   int32_t width = 4;
   int32_t height = 2;
@@ -21,7 +21,7 @@ struct DibSpec {
   uint32_t masks[4] = {0, 0, 0, 0};
 };
 
-std::vector<uint8_t> dib(const DibSpec& s, const std::vector<uint8_t>& table, const std::vector<uint8_t>& pixels) {
+std::vector<uint8_t> dib(const DibHeader& s, const std::vector<uint8_t>& table, const std::vector<uint8_t>& pixels) {
   Bytes b;
   if (s.headerSize == 12) {
     b.u32(12).u16(static_cast<uint16_t>(s.width)).u16(static_cast<uint16_t>(s.height)).u16(1).u16(s.bits);
@@ -51,7 +51,7 @@ std::vector<uint8_t> pixels32(uint32_t count, uint32_t alphaAt = ~0u) {
 }
 
 TEST(Bmp, RendererImageIsCopiedBottomUp) {
-  DibSpec s;  // 4 x 2, 32 bits, bottom-up, alpha all zero
+  DibHeader s;  // 4 x 2, 32 bits, bottom-up, alpha all zero
   auto file = bmp(dib(s, {}, pixels32(8)));
   DecodedImage img;
   ASSERT_EQ(loadBytes(img, file), S_OK);
@@ -64,7 +64,7 @@ TEST(Bmp, RendererImageIsCopiedBottomUp) {
 }
 
 TEST(Bmp, OneNonzeroAlphaByteMakesItA8R8G8B8) {
-  DibSpec s;
+  DibHeader s;
   auto file = bmp(dib(s, {}, pixels32(8, 6)));
   DecodedImage img;
   ASSERT_EQ(loadBytes(img, file), S_OK);
@@ -79,7 +79,7 @@ TEST(Bmp, OneNonzeroAlphaByteMakesItA8R8G8B8) {
 }
 
 TEST(Bmp, TopDownImagesAreUsedInPlace) {
-  DibSpec s;
+  DibHeader s;
   s.height = -2;
   auto file = bmp(dib(s, {}, pixels32(8)));
   DecodedImage img;
@@ -87,7 +87,7 @@ TEST(Bmp, TopDownImagesAreUsedInPlace) {
   EXPECT_EQ(img.pixels, file.data() + 54);
   EXPECT_FALSE(img.ownsPixels);
 
-  DibSpec core;  // core header, 24 bits, 3 x 4 top-down
+  DibHeader core;  // core header, 24 bits, 3 x 4 top-down
   core.headerSize = 12;
   core.width = 3;
   core.height = -4;
@@ -104,7 +104,7 @@ TEST(Bmp, TopDownImagesAreUsedInPlace) {
 }
 
 TEST(Bmp, FileHeaderChecks) {
-  DibSpec s;
+  DibHeader s;
   auto d = dib(s, {}, pixels32(8));
   DecodedImage img;
   auto tooLong = bmp(d, static_cast<uint32_t>(d.size() + 15));
@@ -128,22 +128,22 @@ TEST(Bmp, FileHeaderChecks) {
 TEST(Bmp, HeaderAndSizeRejections) {
   struct Case {
     const char* what;
-    DibSpec spec;
+    DibHeader header;
     size_t pixelBytes;
   };
-  DibSpec bitfields40;
+  DibHeader bitfields40;
   bitfields40.compression = 3;
-  DibSpec header20;
+  DibHeader header20;
   header20.headerSize = 20;
-  DibSpec comp4;
+  DibHeader comp4;
   comp4.compression = 4;
-  DibSpec bits7;
+  DibHeader bits7;
   bits7.bits = 7;
-  DibSpec bitfields8;
+  DibHeader bitfields8;
   bitfields8.headerSize = 52;
   bitfields8.compression = 3;
   bitfields8.bits = 8;
-  DibSpec zeroWidth;
+  DibHeader zeroWidth;
   zeroWidth.width = 0;
   const Case cases[] = {
       {"bitfields need the 52-byte header", bitfields40, 32},
@@ -152,10 +152,10 @@ TEST(Bmp, HeaderAndSizeRejections) {
       {"7 bits per pixel", bits7, 32},
       {"bitfields with 8 bits", bitfields8, 32},
       {"zero width", zeroWidth, 32},
-      {"one byte short", DibSpec{}, 31},
+      {"one byte short", DibHeader{}, 31},
   };
   for (const Case& c : cases) {
-    auto d = dib(c.spec, {}, std::vector<uint8_t>(c.pixelBytes, 0));
+    auto d = dib(c.header, {}, std::vector<uint8_t>(c.pixelBytes, 0));
     DecodedImage img;
     EXPECT_EQ(img.decodeDib(d.data(), static_cast<uint32_t>(d.size())), E_FAIL) << c.what;
   }
@@ -184,7 +184,7 @@ TEST(Bmp, BitfieldMasksPickTheFormat) {
       {16, 0x7C00, 0x3E0, 0x1F, 0xFFFF, D3DFMT_A32B32G32R32F},
   };
   for (const Case& c : cases) {
-    DibSpec s;
+    DibHeader s;
     s.headerSize = 56;
     s.bits = c.bits;
     s.compression = 3;
@@ -197,7 +197,7 @@ TEST(Bmp, BitfieldMasksPickTheFormat) {
   }
 
   // 52-byte header: no alpha mask field.
-  DibSpec s555;
+  DibHeader s555;
   s555.headerSize = 52;
   s555.bits = 16;
   s555.compression = 3;
@@ -209,7 +209,7 @@ TEST(Bmp, BitfieldMasksPickTheFormat) {
 }
 
 TEST(Bmp, ColourInTheTopBytesIsReadOneByteLater) {
-  DibSpec s;
+  DibHeader s;
   s.headerSize = 56;
   s.compression = 3;
   s.width = 2;
@@ -226,7 +226,7 @@ TEST(Bmp, ColourInTheTopBytesIsReadOneByteLater) {
 }
 
 TEST(Bmp, UnknownMasksConvertToFloat) {
-  DibSpec s;
+  DibHeader s;
   s.headerSize = 52;
   s.compression = 3;
   s.bits = 24;
@@ -257,7 +257,7 @@ TEST(Bmp, UnknownMasksConvertToFloat) {
 }
 
 TEST(Bmp, PaletteFromTheColourTable) {
-  DibSpec s;
+  DibHeader s;
   s.bits = 8;
   s.colours = 2;
   s.width = 4;
@@ -277,7 +277,7 @@ TEST(Bmp, PaletteFromTheColourTable) {
   EXPECT_EQ(img.pixels[1], 1);
 
   // 1 and 4 bits expand to one byte a pixel, most significant bits first.
-  DibSpec one;
+  DibHeader one;
   one.bits = 1;
   one.width = 10;
   one.height = 1;
@@ -287,7 +287,7 @@ TEST(Bmp, PaletteFromTheColourTable) {
   EXPECT_EQ(bits1.rowPitch, 12u);
   const uint8_t expect1[10] = {1, 0, 1, 0, 0, 1, 0, 1, 1, 1};
   EXPECT_EQ(0, std::memcmp(bits1.pixels, expect1, 10));
-  DibSpec four;
+  DibHeader four;
   four.bits = 4;
   four.width = 3;
   four.height = 1;
@@ -299,7 +299,7 @@ TEST(Bmp, PaletteFromTheColourTable) {
 }
 
 HRESULT decodeRle(DecodedImage& img, uint32_t bits, int32_t w, int32_t h, const std::vector<uint8_t>& data) {
-  DibSpec s;
+  DibHeader s;
   s.bits = bits;
   s.compression = bits == 8 ? 1 : 2;
   s.width = w;

@@ -10,7 +10,7 @@ using namespace imagetest;
 using nerro::image::FileTga;
 using nerro::image::ImageInfo;
 
-struct TgaSpec {
+struct TgaHeader {
   uint8_t idLength = 0;
   uint8_t mapType = 0;
   uint8_t type = 2;
@@ -21,7 +21,7 @@ struct TgaSpec {
   uint8_t descriptor = 0x28;
 };
 
-std::vector<uint8_t> tga(const TgaSpec& s, const std::vector<uint8_t>& rest) {
+std::vector<uint8_t> tga(const TgaHeader& s, const std::vector<uint8_t>& rest) {
   Bytes b;
   b.u8(s.idLength).u8(s.mapType).u8(s.type).u16(s.mapFirst).u16(s.mapLength).u8(s.mapEntry);
   b.u16(0).u16(0).u16(s.width).u16(s.height).u8(s.depth).u8(s.descriptor);
@@ -41,7 +41,7 @@ std::vector<uint8_t> fourPixels32() {
 }
 
 TEST(Tga, TopLeftRawIsUsedInPlace) {
-  TgaSpec s;
+  TgaHeader s;
   s.idLength = 3;
   auto file = tga(s, fourPixels32());
   DecodedImage img;
@@ -65,7 +65,7 @@ TEST(Tga, OriginsPlaceRowsAndColumns) {
       {0x38, {2, 1, 4, 3}},  // top-right
   };
   for (const Case& c : cases) {
-    TgaSpec s;
+    TgaHeader s;
     s.descriptor = c.descriptor;
     for (uint8_t type : {uint8_t{2}, uint8_t{10}}) {
       s.type = type;
@@ -89,7 +89,7 @@ TEST(Tga, OriginsPlaceRowsAndColumns) {
 }
 
 TEST(Tga, RunLengthPackets) {
-  TgaSpec s;
+  TgaHeader s;
   s.type = 10;
   s.width = 7;
   s.height = 1;
@@ -102,7 +102,7 @@ TEST(Tga, RunLengthPackets) {
   EXPECT_EQ(0, std::memcmp(img.pixels, expected, 21));
 
   // A packet longer than the row goes on in the next row.
-  TgaSpec wrap;
+  TgaHeader wrap;
   wrap.type = 11;
   wrap.depth = 8;
   wrap.width = 3;
@@ -120,7 +120,7 @@ TEST(Tga, RunLengthPackets) {
 }
 
 TEST(Tga, SixteenBitAlphaScan) {
-  TgaSpec s;
+  TgaHeader s;
   s.depth = 16;
   s.descriptor = 0x20;
   s.type = 10;  // copied, so the scan runs
@@ -140,7 +140,7 @@ TEST(Tga, SixteenBitAlphaScan) {
 }
 
 TEST(Tga, ColourMaps) {
-  TgaSpec s;
+  TgaHeader s;
   s.mapType = 1;
   s.type = 1;
   s.depth = 8;
@@ -169,7 +169,7 @@ TEST(Tga, ColourMaps) {
   EXPECT_EQ(b.palette[5].peFlags, 0);
 
   // First index 250 and length 10 overflow the 256 entries.
-  TgaSpec over = s;
+  TgaHeader over = s;
   over.mapEntry = 24;
   over.mapFirst = 250;
   over.mapLength = 10;
@@ -183,23 +183,23 @@ TEST(Tga, ColourMaps) {
 TEST(Tga, HeaderRejections) {
   struct Case {
     const char* what;
-    TgaSpec spec;
+    TgaHeader header;
   };
-  TgaSpec type0;
+  TgaHeader type0;
   type0.type = 0;
-  TgaSpec map2;
+  TgaHeader map2;
   map2.mapType = 2;
-  TgaSpec width0;
+  TgaHeader width0;
   width0.width = 0;
-  TgaSpec grey16;
+  TgaHeader grey16;
   grey16.type = 3;
   grey16.depth = 16;
-  TgaSpec badEntry;
+  TgaHeader badEntry;
   badEntry.mapType = 1;
   badEntry.mapEntry = 8;
-  TgaSpec type4;
+  TgaHeader type4;
   type4.type = 4 | 2;
-  TgaSpec mappedNoMap;
+  TgaHeader mappedNoMap;
   mappedNoMap.type = 1;
   mappedNoMap.depth = 8;
   const Case cases[] = {{"image type 0", type0},        {"colour map type 2", map2},
@@ -207,11 +207,11 @@ TEST(Tga, HeaderRejections) {
                         {"8-bit map entries", badEntry}, {"image type bit 2", type4},
                         {"colour-mapped without a map", mappedNoMap}};
   for (const Case& c : cases) {
-    auto file = tga(c.spec, fourPixels32());
+    auto file = tga(c.header, fourPixels32());
     DecodedImage img;
     EXPECT_EQ(decode(img, file), E_FAIL) << c.what;
   }
-  TgaSpec s;
+  TgaHeader s;
   auto shortRaw = tga(s, std::vector<uint8_t>(15, 0));
   DecodedImage img;
   EXPECT_EQ(decode(img, shortRaw), E_FAIL);
