@@ -277,6 +277,30 @@ TEST_F(AdapterTest, ClearWritesColourAndD16DepthInsideTheViewport) {
   for (IDirect3DSurface9* s : {back, copy, depth}) s->Release();
 }
 
+TEST_F(AdapterTest, ClearOfARectangleWithUniformBytesTouchesOnlyThatRectangle) {
+  // Black (every byte alike) takes the byte-fill path; it must stay inside
+  // the rectangle on every row.
+  makeDevice(AdapterProfile::desktop(), windowedParameters(8, 4));
+  const D3DRECT rect{1, 1, 6, 3};
+  ASSERT_EQ(device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x11223344u, 0.25f, 0), S_OK);
+  ASSERT_EQ(device->Clear(1, &rect, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0x00000000u, 1.0f, 0), S_OK);
+  IDirect3DSurface9 *back = nullptr, *copy = nullptr;
+  ASSERT_EQ(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), S_OK);
+  ASSERT_EQ(device->CreateOffscreenPlainSurface(8, 4, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &copy, nullptr), S_OK);
+  ASSERT_EQ(device->GetRenderTargetData(back, copy), S_OK);
+  D3DLOCKED_RECT locked{};
+  ASSERT_EQ(copy->LockRect(&locked, nullptr, D3DLOCK_READONLY), S_OK);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 8; ++x) {
+      const uint32_t p =
+          reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(locked.pBits) + y * locked.Pitch)[x];
+      const bool inside = x >= 1 && x < 6 && y >= 1 && y < 3;
+      EXPECT_EQ(p, inside ? 0u : 0x11223344u) << x << "," << y;
+    }
+  copy->UnlockRect();
+  for (IDirect3DSurface9* s : {back, copy}) s->Release();
+}
+
 TEST_F(AdapterTest, DrawPrimitiveUpDrawsTheBoundTextureThroughTheDecoder) {
   makeDevice(AdapterProfile::desktop(), windowedParameters(4, 4));
   // An L8 texture is read through the installed decoder; its level is
