@@ -230,6 +230,17 @@ HRESULT DecodedImage::decodeJpg(const uint8_t* data, uint32_t size) {
     // rows land in the pixel buffer without a second pass.
     const bool colour = cinfo.out_color_space == JCS_RGB;
     if (colour) cinfo.out_color_space = JCS_EXT_BGRX;
+
+    // Refused before decompression starts, which for a progressive image
+    // sets up whole-image coefficient buffers (spilling to temporary files):
+    // a pixel buffer past 32 bits, and Huffman-coded data too short to hold
+    // one bit for every 8 x 8 block of the full-resolution component. Such
+    // data cannot be complete, and incomplete data fails anyway; without
+    // this check a few hundred bytes could make gigabytes of file traffic.
+    const uint64_t pixelBytes = uint64_t{cinfo.image_width} * cinfo.image_height * (colour ? 4 : 1);
+    const uint64_t blocks = uint64_t{(cinfo.image_width + 7) / 8} * ((cinfo.image_height + 7) / 8);
+    if (pixelBytes > 0xFFFFFFFFu || (!cinfo.arith_code && blocks > uint64_t{size} * 8))
+      ERREXIT(&cinfo, JERR_INPUT_EOF);
     jpeg_start_decompress(&cinfo);
 
     const int components = cinfo.output_components;

@@ -66,6 +66,32 @@ TEST(Jpeg, LargeProgressiveImageSpillsToTemporaryFiles) {
   EXPECT_TRUE(sameAsReference(img, referenceDecode(file)));
 }
 
+TEST(Jpeg, HugeDeclaredSizeWithLittleDataFailsBeforeAnyBackingStore) {
+  // A small progressive file whose frame header claims 60000 x 60000: the
+  // data cannot hold that many blocks, so it fails at once instead of
+  // spilling whole-image buffers to temporary files.
+  auto file = encodeJpeg(testSamples(16, 16, 3), 16, 16, 3, true, 80);
+  bool patched = false;
+  for (size_t i = 0; i + 8 < file.size(); ++i)
+    if (file[i] == 0xFF && (file[i + 1] == 0xC2 || file[i + 1] == 0xC0)) {
+      file[i + 5] = 0xEA;  // height 60000
+      file[i + 6] = 0x60;
+      file[i + 7] = 0xEA;  // width 60000
+      file[i + 8] = 0x60;
+      patched = true;
+      break;
+    }
+  ASSERT_TRUE(patched);
+  const uint64_t before = nerro::image::detail::jpegBackingStoresOpened();
+  for (bool want : {false, true}) {
+    DecodedImage img;
+    ImageInfo info{};
+    EXPECT_NE(load(img, file, &info, want), S_OK);
+    EXPECT_EQ(img.pixels, nullptr);
+  }
+  EXPECT_EQ(nerro::image::detail::jpegBackingStoresOpened(), before);
+}
+
 TEST(Jpeg, HeaderOnlyStartsButReadsNoPixels) {
   auto file = encodeJpeg(testSamples(40, 30, 3), 40, 30, 3, false);
   DecodedImage img;
