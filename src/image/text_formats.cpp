@@ -175,6 +175,9 @@ HRESULT DecodedImage::decodePfm(const uint8_t* data, uint32_t size) {
   unsigned w = 0, h = 0;
   char rest[257];
   if (std::sscanf(line, "%u %u%256s", &w, &h, rest) != 2) return E_FAIL;
+  // An empty image is refused: with width 0 the row loop below would run
+  // over a height of up to 2^32 rows of nothing.
+  if (w == 0 || h == 0) return E_FAIL;
   pos = lf + 1;
   if (pos >= size) return E_FAIL;
   lf = takeLine(data, size, pos, line);

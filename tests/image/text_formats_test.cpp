@@ -110,6 +110,8 @@ TEST(Pfm, Rejections) {
       "Pf\n1 1\n-1.0\n\x01\x02",
       "PF 1 1\n-1.0\n",
       "Pf\n1 1",
+      "Pf\n0 -1\n1.0\n@",  // empty: width 0 (with a height of 2^32 - 1)
+      "Pf\n4 0\n1.0\n@",
   };
   for (const std::string& c : cases) {
     std::vector<uint8_t> bytes = bytesOf(c);
